@@ -93,15 +93,16 @@ public:
     virtual ~PeripheralDelegate() = default;
     virtual void peripheralDidDiscoverServices(const std::shared_ptr<Peripheral>& peripheral,
                                                const std::optional<Error>& error) = 0;
-    virtual void peripheralDidDiscoverCharacteristicsForService(
-        const std::shared_ptr<Peripheral>& peripheral, const std::shared_ptr<Service>& service,
-        const std::optional<Error>& error) = 0;
-    virtual void peripheralDidUpdateValueForCharacteristic(
-        const std::shared_ptr<Peripheral>& peripheral,
-        const std::shared_ptr<Characteristic>& characteristic, const std::optional<Error>& error) = 0;
+    virtual void peripheralDidDiscoverCharacteristicsForService(const std::shared_ptr<Peripheral>& peripheral,
+                                                                const std::shared_ptr<Service>& service,
+                                                                const std::optional<Error>& error) = 0;
+    virtual void
+    peripheralDidUpdateValueForCharacteristic(const std::shared_ptr<Peripheral>& peripheral,
+                                              const std::shared_ptr<Characteristic>& characteristic,
+                                              const std::optional<Error>& error) = 0;
     virtual void peripheralDidUpdateNotificationStateForCharacteristic(
-        const std::shared_ptr<Peripheral>& peripheral,
-        const std::shared_ptr<Characteristic>& characteristic, const std::optional<Error>& error) = 0;
+        const std::shared_ptr<Peripheral>& peripheral, const std::shared_ptr<Characteristic>& characteristic,
+        const std::optional<Error>& error) = 0;
 };
 
 class Peripheral {

@@ -15,7 +15,9 @@ public:
     // A plain timer: no interval, no action, never fires.
     Timer() = default;
     Timer(std::chrono::duration<double> interval, Action action, bool repeats)
-        : interval_(interval), action_(std::move(action)), repeats_(repeats) {}
+        : interval_(interval), action_(std::move(action)), repeats_(repeats)
+    {
+    }
 
     std::chrono::duration<double> timeInterval() const { return interval_; }
     bool repeats() const { return repeats_; }

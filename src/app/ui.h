@@ -22,6 +22,13 @@ public:
     virtual std::string stringValue() const = 0;
 };
 
+// Shows the text in the field while the field exists.
+inline void setStringValue(const std::weak_ptr<TextField>& field, const std::string& text)
+{
+    if (const auto live = field.lock())
+        live->setStringValue(text);
+}
+
 namespace controlState {
 inline constexpr int mixed = -1;
 inline constexpr int off = 0;
@@ -48,9 +55,8 @@ class TableViewDataSource {
 public:
     virtual ~TableViewDataSource() = default;
     virtual long numberOfRowsInTableView(TableView& tableView) = 0;
-    virtual std::shared_ptr<TableCellView> tableViewViewForTableColumn(TableView& tableView,
-                                                                       const TableColumn& column,
-                                                                       long row) = 0;
+    virtual std::shared_ptr<TableCellView>
+    tableViewViewForTableColumn(TableView& tableView, const TableColumn& column, long row) = 0;
 };
 
 struct Notification {

@@ -109,20 +109,30 @@ public:
                                                    const std::optional<ble::Error>& error) override;
     void peripheralDidUpdateNotificationStateForCharacteristic(
         const std::shared_ptr<ble::Peripheral>& peripheral,
-        const std::shared_ptr<ble::Characteristic>& characteristic, const std::optional<ble::Error>& error) override;
+        const std::shared_ptr<ble::Characteristic>& characteristic,
+        const std::optional<ble::Error>& error) override;
 
     // Device table.
     long numberOfRowsInTableView(ui::TableView& tableView) override;
-    std::shared_ptr<ui::TableCellView> tableViewViewForTableColumn(ui::TableView& tableView,
-                                                                   const ui::TableColumn& column,
-                                                                   long row) override;
+    std::shared_ptr<ui::TableCellView>
+    tableViewViewForTableColumn(ui::TableView& tableView, const ui::TableColumn& column, long row) override;
     void tableViewSelectionDidChange(const ui::Notification& notification) override;
 
 private:
     // Writes one log line: the items separated by one blank.
     void log(std::initializer_list<std::string_view> items) const;
+    ProgramWideValues& programWide() const { return *platform_.programWide; }
     void reloadTable() const;
-    void writeMeasurementRequest(ble::Peripheral& peripheral, const std::shared_ptr<ble::Characteristic>& target);
+    // The row has an entry in both device lists.
+    bool isListedRow(long row) const;
+    // The number of listed peripherals in optional form.
+    std::string peripheralCountText() const;
+    bool isEstablishedConnection(const ble::Peripheral& peripheral) const;
+    // Records the meter's request characteristic, sends the first request and arms the poll.
+    void armPoll(const std::shared_ptr<ble::Peripheral>& peripheral,
+                 const std::shared_ptr<ble::Characteristic>& characteristic);
+    // The platform ended or refused the connection to that peripheral.
+    void forgetConnectionTo(const ble::Peripheral& peripheral);
     // Cancels the application's connection, and with it the poll when it
     // targeted that peripheral.
     void cancelConnection();

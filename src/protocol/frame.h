@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace protocol {
 
@@ -19,7 +20,8 @@ inline constexpr std::size_t valueLength = 4;
 // The measurement request written to FF01.
 inline constexpr std::uint8_t measurementRequest = 0x5E;
 
-inline constexpr std::string_view temperatureSuffix = " \u02DA" "C";
+inline constexpr std::string_view temperatureSuffix = " \u02DA"
+                                                      "C";
 inline constexpr std::string_view humiditySuffix = " %RH";
 
 enum class ReadingKind { temperature, humidity };
