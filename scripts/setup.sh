@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-connectivity-dev libgl-dev
-    xvfb
+    xvfb fonts-dejavu-core
 )
 
 missing=()

@@ -12,6 +12,7 @@ namespace qtui {
 
 // Owns the process's ProgramWideValues and the log on standard output until
 // the event loop ends; returns the event loop's exit code.
-int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralManager, const QString& windowTitle);
+int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralManager,
+                   const QString& windowTitle);
 
 } // namespace qtui

@@ -1,0 +1,31 @@
+#include "qt_ui/application.h"
+
+#include "app/app_delegate.h"
+#include "app/program_wide.h"
+#include "qt_ui/file_log_sink.h"
+#include "qt_ui/main_window.h"
+
+#include <csignal>
+#include <memory>
+
+namespace qtui {
+
+int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralManager,
+                   const QString& windowTitle)
+{
+    // The log goes to standard output; when its reader (a pipe to tee or
+    // less) goes away, the window stays and the lines are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    AppDelegate appDelegate;
+    MainWindow window(MainWindow::Backend{std::move(makeCentralManager), std::make_shared<FileLogSink>(),
+                                          std::make_shared<ProgramWideValues>()});
+    window.setWindowTitle(windowTitle);
+    window.show();
+    appDelegate.applicationDidFinishLaunching(ui::Notification{});
+    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                     [&appDelegate] { appDelegate.applicationWillTerminate(ui::Notification{}); });
+    return app.exec();
+}
+
+} // namespace qtui

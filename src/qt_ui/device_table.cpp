@@ -1,0 +1,146 @@
+#include "qt_ui/device_table.h"
+
+#include <QItemSelectionModel>
+#include <QTableView>
+
+#include <algorithm>
+#include <climits>
+
+namespace qtui {
+namespace {
+
+class CellTextField : public ui::TextField {
+public:
+    void setStringValue(const std::string& text) override { text_ = text; }
+    std::string stringValue() const override { return text_; }
+
+private:
+    std::string text_;
+};
+
+// The "defaultRow" cell: it owns its text fields, its outlets point at them.
+class DefaultRowCell : public ScanTableCellView {
+public:
+    DefaultRowCell()
+    {
+        deviceNameTextField = name_;
+        deviceID_TextField = id_;
+        deviceRSSI_TextField = rssi_;
+    }
+
+private:
+    std::shared_ptr<ui::TextField> name_ = std::make_shared<CellTextField>();
+    std::shared_ptr<ui::TextField> id_ = std::make_shared<CellTextField>();
+    std::shared_ptr<ui::TextField> rssi_ = std::make_shared<CellTextField>();
+};
+
+} // namespace
+
+DeviceTable::DeviceTable(std::vector<DeviceColumn> columns) : columns_(std::move(columns))
+{
+}
+
+void DeviceTable::attach(QTableView* view)
+{
+    view_ = view;
+    view->setModel(this);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (const auto delegate = delegate_.lock())
+            delegate->tableViewSelectionDidChange(ui::Notification{shared_from_this()});
+    });
+}
+
+void DeviceTable::reloadData()
+{
+    beginResetModel();
+    const auto dataSource = dataSource_.lock();
+    const long rows = dataSource ? dataSource->numberOfRowsInTableView(*this) : 0;
+    rows_ = static_cast<int>(std::clamp<long>(rows, 0, INT_MAX));
+    cellTexts_.assign(static_cast<std::size_t>(rows_), std::vector<std::optional<QString>>(columns_.size()));
+    endResetModel();
+}
+
+long DeviceTable::selectedRow() const
+{
+    const auto rows = selectedRowIndexes();
+    return rows.empty() ? -1 : rows.front();
+}
+
+std::vector<long> DeviceTable::selectedRowIndexes() const
+{
+    std::vector<long> rows;
+    if (!view_ || !view_->selectionModel())
+        return rows;
+    for (const auto& index : view_->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::shared_ptr<ui::TableCellView> DeviceTable::makeViewWithIdentifier(std::string_view identifier)
+{
+    if (identifier != ScanTableCellView::identifier)
+        return nullptr;
+    return std::make_shared<DefaultRowCell>();
+}
+
+int DeviceTable::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rows_;
+}
+
+int DeviceTable::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+const QString& DeviceTable::cellText(int row, int column)
+{
+    auto& text = cellTexts_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    if (text)
+        return *text;
+    text.emplace();
+    const auto& shown = columns_[static_cast<std::size_t>(column)];
+    const auto dataSource = dataSource_.lock();
+    if (!dataSource)
+        return *text;
+    const auto cell = std::dynamic_pointer_cast<ScanTableCellView>(
+        dataSource->tableViewViewForTableColumn(*this, ui::TableColumn{shown.identifier}, row));
+    if (!cell)
+        return *text;
+    if (const auto field = ((*cell).*shown.field).lock())
+        *text = QString::fromStdString(field->stringValue());
+    return *text;
+}
+
+QVariant DeviceTable::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole:
+        // Qt reads through a const model; the cell is made on first sight, as a toolkit table does.
+        return const_cast<DeviceTable*>(this)->cellText(index.row(), index.column());
+    case Qt::TextAlignmentRole:
+        return static_cast<int>(columns_[static_cast<std::size_t>(index.column())].alignment);
+    default:
+        return {};
+    }
+}
+
+QVariant DeviceTable::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+        return {};
+    if (role == Qt::DisplayRole)
+        return columns_[static_cast<std::size_t>(section)].title;
+    if (role == Qt::TextAlignmentRole)
+        return static_cast<int>(columns_[static_cast<std::size_t>(section)].alignment);
+    return {};
+}
+
+} // namespace qtui

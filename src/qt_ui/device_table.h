@@ -1,0 +1,74 @@
+// The device table: the toolkit's table role over a Qt item model. Qt asks
+// the model for rows and texts; the model asks the controller, its data
+// source, for the row count at each reload and for a "defaultRow" cell per
+// row and column when Qt first shows that cell. Selection changes go to the
+// table's delegate.
+#pragma once
+
+#include "app/ui.h"
+#include "discovery/scan_table_cell_view.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTableView;
+
+namespace qtui {
+
+// A column of the device table and which text field of its cells it shows.
+struct DeviceColumn {
+    std::string identifier;
+    QString title;
+    std::weak_ptr<ui::TextField> ScanTableCellView::*field;
+    Qt::Alignment alignment;
+};
+
+class DeviceTable : public QAbstractTableModel,
+                    public ui::TableView,
+                    public std::enable_shared_from_this<DeviceTable> {
+    Q_OBJECT
+
+public:
+    explicit DeviceTable(std::vector<DeviceColumn> columns);
+
+    // Shows the table in the view, one row selected at a time.
+    void attach(QTableView* view);
+
+    void setDelegate(std::weak_ptr<ui::TableViewDelegate> delegate) override
+    {
+        delegate_ = std::move(delegate);
+    }
+    void setDataSource(std::weak_ptr<ui::TableViewDataSource> dataSource) override
+    {
+        dataSource_ = std::move(dataSource);
+    }
+    void reloadData() override;
+    long selectedRow() const override;
+    std::vector<long> selectedRowIndexes() const override;
+    // Cells of the "defaultRow" kind: a ScanTableCellView whose text fields start empty.
+    std::shared_ptr<ui::TableCellView> makeViewWithIdentifier(std::string_view identifier) override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    const QString& cellText(int row, int column);
+
+    std::vector<DeviceColumn> columns_;
+    QPointer<QTableView> view_;
+    std::weak_ptr<ui::TableViewDelegate> delegate_;
+    std::weak_ptr<ui::TableViewDataSource> dataSource_;
+    int rows_ = 0;
+    // The texts of the cells made since the last reload, by row and column.
+    std::vector<std::vector<std::optional<QString>>> cellTexts_;
+};
+
+} // namespace qtui
