@@ -30,7 +30,8 @@ void RunLoop::advance(double seconds)
 
 std::string Characteristic::description() const
 {
-    return "<Characteristic: UUID = " + uuid_.uuidString() + ", properties = " + std::to_string(properties_) + ">";
+    return "<Characteristic: UUID = " + uuid_.uuidString() + ", properties = " + std::to_string(properties_) +
+           ">";
 }
 
 std::string Service::description() const
@@ -63,8 +64,8 @@ void Peripheral::readValue(const std::shared_ptr<ble::Characteristic>& character
     requests.push_back({Request::Kind::read, nullptr, characteristic, {}, std::nullopt});
 }
 
-void Peripheral::writeValue(const ble::Bytes& value, const std::shared_ptr<ble::Characteristic>& characteristic,
-                            ble::WriteType type)
+void Peripheral::writeValue(const ble::Bytes& value,
+                            const std::shared_ptr<ble::Characteristic>& characteristic, ble::WriteType type)
 {
     requests.push_back({Request::Kind::write, nullptr, characteristic, value, type});
 }
@@ -121,15 +122,23 @@ std::shared_ptr<Characteristic> makeCharacteristic(std::string_view uuid, std::u
     return std::make_shared<Characteristic>(*ble::Uuid::fromString(uuid), properties);
 }
 
+std::shared_ptr<Service> makeService(std::string_view uuid,
+                                     std::vector<std::shared_ptr<ble::Characteristic>> characteristics)
+{
+    auto service = std::make_shared<Service>(*ble::Uuid::fromString(uuid));
+    service->discovered = std::move(characteristics);
+    return service;
+}
+
 Platform::Platform()
 {
-    controller = std::make_shared<ViewController>(ViewController::Platform{
-        log,
-        [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
-            central->delegate = std::move(delegate);
-            return central;
-        },
-        runLoop, programWide});
+    controller = std::make_shared<ViewController>(
+        ViewController::Platform{log,
+                                 [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
+                                     central->delegate = std::move(delegate);
+                                     return central;
+                                 },
+                                 runLoop, programWide});
     controller->tableView = table;
     controller->temperatureTxtFld = temperature;
     controller->moistureTxtFld = humidity;
@@ -143,7 +152,8 @@ void Platform::toggleScan(bool on)
     controller->refreshAction(*scanButton);
 }
 
-void Platform::report(const std::shared_ptr<Peripheral>& peripheral, int rssi, ble::AdvertisementData advertisement)
+void Platform::report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
+                      ble::AdvertisementData advertisement)
 {
     controller->centralManagerDidDiscoverPeripheral(*central, peripheral, advertisement, rssi);
 }
@@ -164,7 +174,8 @@ void Platform::disconnect(const std::shared_ptr<Peripheral>& peripheral, std::op
     controller->centralManagerDidDisconnectPeripheral(*central, peripheral, error);
 }
 
-void Platform::discoverGatt(const std::shared_ptr<Peripheral>& peripheral, std::vector<std::shared_ptr<Service>> services)
+void Platform::discoverGatt(const std::shared_ptr<Peripheral>& peripheral,
+                            std::vector<std::shared_ptr<Service>> services)
 {
     peripheral->discovered.emplace(services.begin(), services.end());
     controller->peripheralDidDiscoverServices(peripheral, std::nullopt);
@@ -181,7 +192,8 @@ void Platform::deliverValue(const std::shared_ptr<Peripheral>& peripheral,
 
 std::vector<std::string> Platform::linesSince(std::size_t first) const
 {
-    return {log->lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, log->lines.size())), log->lines.end()};
+    return {log->lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, log->lines.size())),
+            log->lines.end()};
 }
 
 } // namespace fake

@@ -91,7 +91,10 @@ public:
     std::string identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return currentName; }
     std::string description() const override;
-    void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override { delegate = std::move(newDelegate); }
+    void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override
+    {
+        delegate = std::move(newDelegate);
+    }
     void discoverServices() override;
     std::optional<std::vector<std::shared_ptr<ble::Service>>> services() const override { return discovered; }
     void discoverCharacteristics(const std::shared_ptr<ble::Service>& service) override;
@@ -166,7 +169,10 @@ struct Cell {
 
 class TableView : public ui::TableView {
 public:
-    void setDelegate(std::weak_ptr<ui::TableViewDelegate> newDelegate) override { delegate = std::move(newDelegate); }
+    void setDelegate(std::weak_ptr<ui::TableViewDelegate> newDelegate) override
+    {
+        delegate = std::move(newDelegate);
+    }
     void setDataSource(std::weak_ptr<ui::TableViewDataSource> newDataSource) override
     {
         dataSource = std::move(newDataSource);
@@ -185,6 +191,9 @@ public:
 };
 
 std::shared_ptr<Characteristic> makeCharacteristic(std::string_view uuid, std::uint32_t properties);
+// A service whose characteristics were discovered.
+std::shared_ptr<Service> makeService(std::string_view uuid,
+                                     std::vector<std::shared_ptr<ble::Characteristic>> characteristics);
 
 // A whole platform around one controller, with its view loaded.
 struct Platform {
@@ -202,15 +211,18 @@ struct Platform {
 
     // The user switches the scan button on or off.
     void toggleScan(bool on);
-    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi, ble::AdvertisementData advertisement = {});
+    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
+                ble::AdvertisementData advertisement = {});
     // The user selects rows; the table tells its delegate.
     void select(std::vector<long> rows);
     void connect(const std::shared_ptr<Peripheral>& peripheral);
-    void disconnect(const std::shared_ptr<Peripheral>& peripheral, std::optional<ble::Error> error = std::nullopt);
+    void disconnect(const std::shared_ptr<Peripheral>& peripheral,
+                    std::optional<ble::Error> error = std::nullopt);
     // The peripheral reports its services, then each service its characteristics.
-    void discoverGatt(const std::shared_ptr<Peripheral>& peripheral, std::vector<std::shared_ptr<Service>> services);
-    void deliverValue(const std::shared_ptr<Peripheral>& peripheral, const std::shared_ptr<Characteristic>& characteristic,
-                      ble::Bytes value);
+    void discoverGatt(const std::shared_ptr<Peripheral>& peripheral,
+                      std::vector<std::shared_ptr<Service>> services);
+    void deliverValue(const std::shared_ptr<Peripheral>& peripheral,
+                      const std::shared_ptr<Characteristic>& characteristic, ble::Bytes value);
 
     // Log lines written from the given index on.
     std::vector<std::string> linesSince(std::size_t first) const;
