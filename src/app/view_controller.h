@@ -128,6 +128,8 @@ private:
     // The number of listed peripherals in optional form.
     std::string peripheralCountText() const;
     bool isEstablishedConnection(const ble::Peripheral& peripheral) const;
+    // Logs the start of a discovery answer and its error; true when discovery succeeded.
+    bool logDiscoveryOutcome(const std::optional<ble::Error>& error) const;
     // Records the meter's request characteristic, sends the first request and arms the poll.
     void armPoll(const std::shared_ptr<ble::Peripheral>& peripheral,
                  const std::shared_ptr<ble::Characteristic>& characteristic);

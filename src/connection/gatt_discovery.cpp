@@ -3,14 +3,20 @@
 #include "app/view_controller.h"
 #include "protocol/frame.h"
 
+bool ViewController::logDiscoveryOutcome(const std::optional<ble::Error>& error) const
+{
+    log({logform::separator(55)});
+    // Both discovery answers report their errors in these words.
+    if (error)
+        log({"Error discovering services: " + logform::printable(error->localizedDescription)});
+    return !error;
+}
+
 void ViewController::peripheralDidDiscoverServices(const std::shared_ptr<ble::Peripheral>& peripheral,
                                                    const std::optional<ble::Error>& error)
 {
-    log({logform::separator(55)});
-    if (error) {
-        log({"Error discovering services: " + logform::printable(error->localizedDescription)});
+    if (!logDiscoveryOutcome(error))
         return;
-    }
     const auto services = peripheral->services();
     if (!services)
         return;
@@ -28,11 +34,8 @@ void ViewController::peripheralDidDiscoverCharacteristicsForService(
     const std::shared_ptr<ble::Peripheral>& peripheral, const std::shared_ptr<ble::Service>& service,
     const std::optional<ble::Error>& error)
 {
-    log({logform::separator(55)});
-    if (error) {
-        log({"Error discovering services: " + logform::printable(error->localizedDescription)});
+    if (!logDiscoveryOutcome(error))
         return;
-    }
     const auto found = service->characteristics();
     if (!found)
         return;

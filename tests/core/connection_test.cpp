@@ -1,5 +1,5 @@
 // Selection, connection, the GATT walk and the subscription answers.
-#include "fake_platform.h"
+#include "meter_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,24 +10,8 @@ using Request = fake::Request::Kind;
 
 namespace {
 
-struct Connection : testing::Test {
-    Connection()
-    {
-        platform.toggleScan(true);
-        platform.report(meter, -58);
-        platform.report(other, -70);
-    }
-
-    // Selects the meter and reports the connection.
-    void connectMeter()
-    {
-        platform.select({0});
-        platform.connect(meter);
-    }
-
-    fake::Platform platform;
-    std::shared_ptr<fake::Peripheral> meter = std::make_shared<fake::Peripheral>("meter", "Meter");
-    std::shared_ptr<fake::Peripheral> other = std::make_shared<fake::Peripheral>("other", "Other");
+struct Connection : MeterFixture {
+    void SetUp() override { listDevices(); }
 };
 
 } // namespace

@@ -1,5 +1,5 @@
 // Radio state, scan control, the device list and its table.
-#include "fake_platform.h"
+#include "meter_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,11 +11,7 @@ namespace {
 
 const std::string bluetoothDisabled = "Bluetooth Disabled- Make sure your Bluetooth is turned on";
 
-struct Discovery : testing::Test {
-    fake::Platform platform;
-    std::shared_ptr<fake::Peripheral> meter = std::make_shared<fake::Peripheral>("meter", "Meter");
-    std::shared_ptr<fake::Peripheral> other = std::make_shared<fake::Peripheral>("other", "Other");
-};
+using Discovery = MeterFixture;
 
 } // namespace
 

@@ -1,44 +1,18 @@
 // What the controller does where a plain reading of its handlers would send
 // requests to the wrong device, keep connections open, or let radio text
 // forge the log.
-#include "fake_platform.h"
+#include "meter_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using testing::ElementsAre;
 using Kind = fake::CentralCall::Kind;
-using Request = fake::Request::Kind;
 
 namespace {
 
-struct Faults : testing::Test {
-    Faults()
-    {
-        platform.toggleScan(true);
-        platform.report(meter, -58);
-        platform.report(other, -70);
-    }
-
-    void connectAndArm()
-    {
-        platform.select({0});
-        platform.connect(meter);
-        platform.discoverGatt(meter, {fake::makeService("FFF0", {ff01, ff02})});
-        ASSERT_TRUE(platform.controller->counter);
-    }
-
-    std::size_t writesTo(const fake::Peripheral& peripheral) const
-    {
-        return peripheral.requestsOf(Request::write).size();
-    }
-
-    fake::Platform platform;
-    std::shared_ptr<fake::Peripheral> meter = std::make_shared<fake::Peripheral>("meter", "Meter");
-    std::shared_ptr<fake::Peripheral> other = std::make_shared<fake::Peripheral>("other", "Other");
-    std::shared_ptr<fake::Characteristic> ff01 =
-        fake::makeCharacteristic("FF01", ble::property::writeWithoutResponse);
-    std::shared_ptr<fake::Characteristic> ff02 = fake::makeCharacteristic("FF02", ble::property::notify);
+struct Faults : MeterFixture {
+    void SetUp() override { listDevices(); }
 };
 
 } // namespace
@@ -116,9 +90,9 @@ TEST_F(Faults, ConnectionThatCompletesAfterTheUserMovedOnIsClosed)
 {
     platform.select({0});
     platform.select({1}); // before the meter answered
-    const auto servicesAsked = meter->requestsOf(Request::discoverServices).size();
+    const auto servicesAsked = meter->requestsOf(fake::Request::Kind::discoverServices).size();
     platform.connect(meter);
-    EXPECT_EQ(meter->requestsOf(Request::discoverServices).size(), servicesAsked);
+    EXPECT_EQ(meter->requestsOf(fake::Request::Kind::discoverServices).size(), servicesAsked);
     const auto cancels = platform.central->callsOf(Kind::cancel);
     ASSERT_EQ(cancels.size(), 2u);
     EXPECT_EQ(cancels[1].peripheral, meter);

@@ -1,5 +1,5 @@
 // The poll and the value handler.
-#include "fake_platform.h"
+#include "meter_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,17 +17,7 @@ ble::Bytes frame(std::uint8_t kind, std::vector<std::uint8_t> value)
     return bytes;
 }
 
-struct Protocol : testing::Test {
-    // Connects the meter and walks its vendor service: the poll is armed.
-    void armPoll()
-    {
-        platform.toggleScan(true);
-        platform.report(meter, -58);
-        platform.select({0});
-        platform.connect(meter);
-        platform.discoverGatt(meter, {fake::makeService("FFF0", {ff01, ff02})});
-    }
-
+struct Protocol : MeterFixture {
     std::vector<std::string> valueUpdateLines(const std::shared_ptr<fake::Characteristic>& characteristic,
                                               std::optional<ble::Bytes> value,
                                               std::optional<ble::Error> error = std::nullopt)
@@ -37,12 +27,6 @@ struct Protocol : testing::Test {
         platform.controller->peripheralDidUpdateValueForCharacteristic(meter, characteristic, error);
         return platform.linesSince(first);
     }
-
-    fake::Platform platform;
-    std::shared_ptr<fake::Peripheral> meter = std::make_shared<fake::Peripheral>("meter", "Meter");
-    std::shared_ptr<fake::Characteristic> ff01 =
-        fake::makeCharacteristic("FF01", ble::property::writeWithoutResponse);
-    std::shared_ptr<fake::Characteristic> ff02 = fake::makeCharacteristic("FF02", ble::property::notify);
 };
 
 } // namespace
@@ -54,7 +38,8 @@ TEST_F(Protocol, TicksSendNothingUntilArmedThenOneRequestEveryTwoSeconds)
     platform.runLoop->advance(10.0);
     EXPECT_TRUE(platform.log->lines.empty()) << "unarmed ticks write nothing";
 
-    armPoll();
+    listDevices();
+    connectAndArm();
     ASSERT_EQ(meter->requestsOf(Request::write).size(), 1u) << "the first request goes out at once";
     // The poll timer keeps its own phase: 2.0 s after the view loaded, every 2.0 s.
     const auto first = platform.log->lines.size();
@@ -74,7 +59,8 @@ TEST_F(Protocol, TicksSendNothingUntilArmedThenOneRequestEveryTwoSeconds)
 
 TEST_F(Protocol, FramesShowTheirReadingInTheFieldOfTheirKind)
 {
-    armPoll();
+    listDevices();
+    connectAndArm();
     const auto temperatureLines = valueUpdateLines(ff02, frame('0', {'2', '3', '.', '5'}));
     ASSERT_EQ(temperatureLines.size(), 23u);
     EXPECT_EQ(temperatureLines[0], "didUpdateValueFor characteristic UUID: FF02");
