@@ -1,0 +1,77 @@
+// The central manager over Qt Bluetooth: QBluetoothLocalDevice for the radio
+// state, QBluetoothDeviceDiscoveryAgent (low energy only, no time-out) for
+// scanning. It translates; the controller decides. Every delegate call is
+// posted through the event loop.
+#pragma once
+
+#include "app/ble.h"
+#include "app/log_sink.h"
+#include "qt_bluetooth/scan_report_filter.h"
+
+#include <QBluetoothDeviceDiscoveryAgent>
+#include <QBluetoothDeviceInfo>
+#include <QBluetoothLocalDevice>
+#include <QObject>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qtble {
+
+class QtPeripheral;
+
+class QtCentralManager final : public ble::CentralManager,
+                               public std::enable_shared_from_this<QtCentralManager> {
+    struct Passkey {};
+
+public:
+    // The radio state follows through the delegate.
+    static std::shared_ptr<QtCentralManager> create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
+                                                    std::shared_ptr<app::LogSink> log);
+    QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
+                     std::shared_ptr<app::LogSink> log);
+
+    // Unknown until the first report reached the delegate.
+    int state() const override { return state_; }
+    void scanForPeripherals(const ble::ScanOptions& options) override;
+    void stopScan() override;
+    void connectPeripheral(const std::shared_ptr<ble::Peripheral>& peripheral) override;
+    void cancelPeripheralConnection(const std::shared_ptr<ble::Peripheral>& peripheral) override;
+
+    // What the peripherals report about their connections.
+    void reportConnected(const std::shared_ptr<QtPeripheral>& peripheral);
+    void reportConnectionFailure(const std::shared_ptr<QtPeripheral>& peripheral, const ble::Error& error);
+    void reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
+                             const std::optional<ble::Error>& error);
+
+private:
+    void start();
+    void updateRadioState();
+    void onDeviceReport(const QBluetoothDeviceInfo& device);
+    void onScanError();
+    std::shared_ptr<QtPeripheral> peripheralFor(const QBluetoothDeviceInfo& device,
+                                                const std::optional<std::string>& name);
+    std::shared_ptr<QtPeripheral> own(const std::shared_ptr<ble::Peripheral>& peripheral) const;
+    void deliver(std::function<void(ble::CentralManagerDelegate&, QtCentralManager&)> call);
+    void log(const std::string& line) const;
+
+    std::weak_ptr<ble::CentralManagerDelegate> delegate_;
+    std::shared_ptr<app::LogSink> log_;
+    QBluetoothLocalDevice localDevice_;
+    QBluetoothDeviceDiscoveryAgent discoveryAgent_;
+    int state_ = ble::managerState::unknown;
+    std::optional<int> announcedState_;
+    bool scanning_ = false;
+    ScanReportFilter reports_;
+    std::map<std::string, std::shared_ptr<QtPeripheral>> peripherals_;
+    // Receives the signals; declared last so that it goes first.
+    QObject context_;
+};
+
+// Makes the Qt Bluetooth central manager for the controller.
+ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log);
+
+} // namespace qtble
