@@ -44,14 +44,15 @@ protected:
     std::vector<ble::Bytes> requestOnce(const ble::Bytes& value = request,
                                         ble::WriteType type = ble::WriteType::withoutResponse)
     {
-        const auto seen = bench.recorder->eventsOf(Kind::value).size();
+        const auto& events = bench.recorder->events;
+        const auto seen = events.size();
         meter->writeValue(value, requestCharacteristic, type);
-        EXPECT_EQ(bench.recorder->eventsOf(Kind::value).size(), seen) << "answered from inside the write";
+        EXPECT_EQ(events.size(), seen) << "answered from inside the write";
         bench.clock->advanceBy(Duration{1'000});
         std::vector<ble::Bytes> frames;
-        const auto values = bench.recorder->eventsOf(Kind::value);
-        for (auto event = values.begin() + static_cast<long>(seen); event != values.end(); ++event)
-            frames.push_back(event->value.value_or(ble::Bytes{}));
+        for (auto event = events.begin() + static_cast<long>(seen); event != events.end(); ++event)
+            if (event->kind == Kind::value)
+                frames.push_back(event->value.value_or(ble::Bytes{}));
         return frames;
     }
 
