@@ -23,7 +23,8 @@ int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralMana
     window.setWindowTitle(windowTitle);
     window.show();
     appDelegate.applicationDidFinishLaunching(ui::Notification{});
-    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+    // The window as context: the connection ends with this call.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      [&appDelegate] { appDelegate.applicationWillTerminate(ui::Notification{}); });
     return app.exec();
 }

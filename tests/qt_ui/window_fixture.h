@@ -1,5 +1,5 @@
 // The real window over the simulated radio on the Qt event loop, with its
-// log captured.
+// log captured, and what a user does with it.
 #pragma once
 
 #include "qt_ui/main_window.h"
@@ -33,18 +33,12 @@ public:
     std::vector<std::string> lines;
 };
 
-class WindowTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        window = std::make_unique<MainWindow>(
-            MainWindow::Backend{simradio::centralManagerFactory(scheduler, simradio::defaultWorld()), log,
-                                std::make_shared<ProgramWideValues>()});
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
+// What a user does with the window and sees in it.
+class WindowDriver {
+public:
+    void drive(MainWindow* window) { driven_ = window; }
 
-    QAbstractItemModel& model() const { return *window->deviceTable()->model(); }
+    QAbstractItemModel& model() const { return *driven_->deviceTable()->model(); }
     QString cell(int row, int column) const { return model().index(row, column).data().toString(); }
 
     // The row showing that name, or -1.
@@ -63,13 +57,29 @@ protected:
 
     void clickRow(int row) const
     {
-        const auto area = window->deviceTable()->visualRect(model().index(row, 0));
-        QTest::mouseClick(window->deviceTable()->viewport(), Qt::LeftButton, {}, area.center());
+        const auto area = driven_->deviceTable()->visualRect(model().index(row, 0));
+        QTest::mouseClick(driven_->deviceTable()->viewport(), Qt::LeftButton, {}, area.center());
     }
 
     bool readingsShown() const
     {
-        return !window->temperatureField()->text().isEmpty() && !window->humidityField()->text().isEmpty();
+        return !driven_->temperatureField()->text().isEmpty() && !driven_->humidityField()->text().isEmpty();
+    }
+
+private:
+    MainWindow* driven_ = nullptr;
+};
+
+class WindowTest : public ::testing::Test, protected WindowDriver {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<MainWindow>(
+            MainWindow::Backend{simradio::centralManagerFactory(scheduler, simradio::defaultWorld()), log,
+                                std::make_shared<ProgramWideValues>()});
+        drive(window.get());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
 
     std::shared_ptr<simradio::QtScheduler> scheduler = std::make_shared<simradio::QtScheduler>();

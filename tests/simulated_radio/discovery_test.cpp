@@ -38,27 +38,26 @@ TEST(SimulatedCentral, DefaultWorldScanReportsTheMeterAndTheListingRuleNeighbour
     EXPECT_TRUE(bench.recorder->eventsOf(Kind::discovery).empty()) << "reported from inside the scan request";
     bench.clock->advanceBy(Duration{5'000});
 
-    const auto meter = reportsOf(*bench.recorder, "02:00:5E:10:00:01");
-    ASSERT_EQ(meter.size(), 1u);
-    EXPECT_EQ(meter[0].name, "SIM Thermo-Hygrometer");
-    EXPECT_EQ(meter[0].rssi, -58);
-    EXPECT_EQ(meter[0].advertisement.at("localName"), "SIM Thermo-Hygrometer");
-
-    const auto band = reportsOf(*bench.recorder, "02:00:5E:10:00:02");
-    ASSERT_EQ(band.size(), 1u);
-    EXPECT_EQ(band[0].rssi, -70);
-
-    const auto unnamed = reportsOf(*bench.recorder, "02:00:5E:10:00:03");
-    ASSERT_EQ(unnamed.size(), 1u);
-    EXPECT_EQ(unnamed[0].name, std::nullopt);
-    EXPECT_FALSE(unnamed[0].advertisement.contains("localName"));
-
-    const auto tooFar = reportsOf(*bench.recorder, "02:00:5E:10:00:04");
-    ASSERT_EQ(tooFar.size(), 1u);
-    EXPECT_EQ(tooFar[0].rssi, -100);
-    const auto edge = reportsOf(*bench.recorder, "02:00:5E:10:00:05");
-    ASSERT_EQ(edge.size(), 1u);
-    EXPECT_EQ(edge[0].rssi, -99);
+    struct SingleReport {
+        std::string identifier;
+        std::optional<std::string> name;
+        int rssi;
+    };
+    for (const auto& expected : {SingleReport{"02:00:5E:10:00:01", "SIM Thermo-Hygrometer", -58},
+                                 SingleReport{"02:00:5E:10:00:02", "SIM Fitness Band", -70},
+                                 SingleReport{"02:00:5E:10:00:03", std::nullopt, -64},
+                                 SingleReport{"02:00:5E:10:00:04", "SIM Distant Beacon", -100},
+                                 SingleReport{"02:00:5E:10:00:05", "SIM Edge Sensor", -99}}) {
+        const auto reports = reportsOf(*bench.recorder, expected.identifier);
+        ASSERT_EQ(reports.size(), 1u) << expected.identifier;
+        EXPECT_EQ(reports[0].name, expected.name) << expected.identifier;
+        EXPECT_EQ(reports[0].rssi, expected.rssi) << expected.identifier;
+        const auto advertisedName = reports[0].advertisement.find("localName");
+        EXPECT_EQ(advertisedName != reports[0].advertisement.end() ? std::optional(advertisedName->second)
+                                                                   : std::nullopt,
+                  expected.name)
+            << expected.identifier;
+    }
 
     const auto lateNamed = reportsOf(*bench.recorder, "02:00:5E:10:00:06");
     ASSERT_EQ(lateNamed.size(), 2u);
