@@ -31,7 +31,7 @@ void appendEscapedControl(std::string& out, unsigned char c)
     }
 }
 
-// Copies the text with control characters escaped and invalid UTF-8 replaced;
+// Copies the text with control characters (C0, DEL and C1) escaped and invalid UTF-8 replaced;
 // with escapeQuotes, the double quote and the backslash get a backslash too.
 std::string escaped(std::string_view text, bool escapeQuotes)
 {
@@ -45,8 +45,12 @@ std::string escaped(std::string_view text, bool escapeQuotes)
             continue;
         }
         const auto c = static_cast<unsigned char>(text[offset]);
+        // U+0080-U+009F are control characters too (NEL, CSI, ...): 0xC2 then 0x80-0x9F.
+        const bool c1Control = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[offset + 1]) <= 0x9F;
         if (c < 0x20 || c == 0x7F)
             appendEscapedControl(out, c);
+        else if (c1Control)
+            appendEscapedControl(out, static_cast<unsigned char>(text[offset + 1]));
         else if (escapeQuotes && (c == '"' || c == '\\'))
             (out += '\\') += static_cast<char>(c);
         else
