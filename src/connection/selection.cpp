@@ -84,6 +84,13 @@ void ViewController::centralManagerDidDisconnectPeripheral(ble::CentralManager&,
     log({"Disconnected from peripheral: " + logform::printable(peripheral->description())});
     if (error)
         log({"Disconnect error: " + logform::optionalQuoted(error->localizedDescription)});
+    // Without an error, while the application still waits for its connection
+    // to this device, the report answers an earlier cancel of the device (the
+    // user went back to it): the connection being made stays.
+    const bool answersEarlierCancel = !error && !connectionEstablished && connectionPeripheral &&
+                                      connectionPeripheral->isEqual(*peripheral);
+    if (answersEarlierCancel)
+        return;
     forgetConnectionTo(*peripheral);
     disarmPollFor(*peripheral);
 }
