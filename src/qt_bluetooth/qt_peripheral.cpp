@@ -297,8 +297,7 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
 void QtPeripheral::discoverCharacteristics(const std::shared_ptr<ble::Service>& service)
 {
     const auto own = ownService(*service);
-    if (!own || !isConnected()) {
-        const ble::Error error = own ? notConnected : unknownService;
+    if (const auto error = unusable(own != nullptr, unknownService)) {
         deliver([service, error](ble::PeripheralDelegate& delegate, const auto& self) {
             delegate.peripheralDidDiscoverCharacteristicsForService(self, service, error);
         });
@@ -356,11 +355,8 @@ void QtPeripheral::onServiceError(const std::shared_ptr<QtService>& service,
 void QtPeripheral::setNotifyValue(bool enabled, const std::shared_ptr<ble::Characteristic>& characteristic)
 {
     const auto [service, own] = ownCharacteristic(*characteristic);
-    if (!own || !isConnected()) {
-        const ble::Error error = own ? notConnected : unknownCharacteristic;
-        deliver([characteristic, error](ble::PeripheralDelegate& delegate, const auto& self) {
-            delegate.peripheralDidUpdateNotificationStateForCharacteristic(self, characteristic, error);
-        });
+    if (const auto error = unusable(own != nullptr, unknownCharacteristic)) {
+        deliverNotificationState(characteristic, error);
         return;
     }
     const QLowEnergyDescriptor configuration = own->qtCharacteristic().clientCharacteristicConfiguration();
@@ -376,11 +372,8 @@ void QtPeripheral::setNotifyValue(bool enabled, const std::shared_ptr<ble::Chara
 void QtPeripheral::readValue(const std::shared_ptr<ble::Characteristic>& characteristic)
 {
     const auto [service, own] = ownCharacteristic(*characteristic);
-    if (!own || !isConnected()) {
-        const ble::Error error = own ? notConnected : unknownCharacteristic;
-        deliver([characteristic, error](ble::PeripheralDelegate& delegate, const auto& self) {
-            delegate.peripheralDidUpdateValueForCharacteristic(self, characteristic, error);
-        });
+    if (const auto error = unusable(own != nullptr, unknownCharacteristic)) {
+        deliverValue(characteristic, error);
         return;
     }
     service->pendingReads.push_back(own);
@@ -391,9 +384,9 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
                               const std::shared_ptr<ble::Characteristic>& characteristic, ble::WriteType type)
 {
     const auto [service, own] = ownCharacteristic(*characteristic);
-    if (!own || !isConnected()) {
+    if (const auto error = unusable(own != nullptr, unknownCharacteristic)) {
         log("Bluetooth: not written to " + characteristic->uuid().uuidString() + ": " +
-            (own ? notConnected : unknownCharacteristic).localizedDescription);
+            error->localizedDescription);
         return;
     }
     const auto mode = type == ble::WriteType::withoutResponse ? QLowEnergyService::WriteWithoutResponse
@@ -434,7 +427,17 @@ void QtPeripheral::deliver(
         Qt::QueuedConnection);
 }
 
-void QtPeripheral::deliverValue(const std::shared_ptr<QtCharacteristic>& characteristic,
+std::optional<ble::Error> QtPeripheral::unusable(bool belongsToConnection,
+                                                 const ble::Error& strangerError) const
+{
+    if (!belongsToConnection)
+        return strangerError;
+    if (!isConnected())
+        return notConnected;
+    return std::nullopt;
+}
+
+void QtPeripheral::deliverValue(const std::shared_ptr<ble::Characteristic>& characteristic,
                                 std::optional<ble::Error> error)
 {
     deliver([characteristic, error = std::move(error)](ble::PeripheralDelegate& delegate, const auto& self) {
@@ -442,7 +445,7 @@ void QtPeripheral::deliverValue(const std::shared_ptr<QtCharacteristic>& charact
     });
 }
 
-void QtPeripheral::deliverNotificationState(const std::shared_ptr<QtCharacteristic>& characteristic,
+void QtPeripheral::deliverNotificationState(const std::shared_ptr<ble::Characteristic>& characteristic,
                                             std::optional<ble::Error> error)
 {
     deliver([characteristic, error = std::move(error)](ble::PeripheralDelegate& delegate, const auto& self) {

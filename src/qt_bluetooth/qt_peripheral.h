@@ -77,12 +77,15 @@ private:
     std::pair<std::shared_ptr<QtService>, std::shared_ptr<QtCharacteristic>>
     ownCharacteristic(const ble::Characteristic& characteristic) const;
     bool isConnected() const { return link_ == Link::connected; }
+    // Why a GATT request cannot go out: the object is from another
+    // connection, or there is no connection.
+    std::optional<ble::Error> unusable(bool belongsToConnection, const ble::Error& strangerError) const;
 
     // Posts a delegate call through the event loop.
     void deliver(std::function<void(ble::PeripheralDelegate&, const std::shared_ptr<QtPeripheral>&)> call);
-    void deliverValue(const std::shared_ptr<QtCharacteristic>& characteristic,
+    void deliverValue(const std::shared_ptr<ble::Characteristic>& characteristic,
                       std::optional<ble::Error> error);
-    void deliverNotificationState(const std::shared_ptr<QtCharacteristic>& characteristic,
+    void deliverNotificationState(const std::shared_ptr<ble::Characteristic>& characteristic,
                                   std::optional<ble::Error> error);
     void log(const std::string& line) const;
 

@@ -214,9 +214,13 @@ def reports_of(log, identifier):
     return [line for line in log if line.startswith("Peripheral info: ") and identifier in line]
 
 
-def scan_and_connect(scenario):
+def scan_finds_meter(scenario):
     check(scenario.ask("scan on") == "scan on", "the scan button did not switch on")
     scenario.wait_rows(METER)
+
+
+def scan_and_connect(scenario):
+    scan_finds_meter(scenario)
     check(scenario.ask("select " + METER).startswith("selected"), "the meter's row could not be selected")
 
 
@@ -274,21 +278,22 @@ def check_scan_refused(scenario, reason):
     scenario.wait_log(r"Scan Stopped")
 
 
-def scenario_no_bluez(scenario):
-    """No org.bluez on the system bus: the radio is unusable, and the log says why."""
+def check_without_adapter(scenario):
     scenario.start_app()
     scenario.wait_log(r"Bluetooth: no usable Bluetooth adapter.*")
     check_scan_refused(scenario, r".+")
     scenario.quit()
+
+
+def scenario_no_bluez(scenario):
+    """No org.bluez on the system bus: the radio is unusable, and the log says why."""
+    check_without_adapter(scenario)
 
 
 def scenario_no_adapter(scenario):
     """BlueZ runs but has no adapter."""
     scenario.start_bluez("--adapter", "none")
-    scenario.start_app()
-    scenario.wait_log(r"Bluetooth: no usable Bluetooth adapter.*")
-    check_scan_refused(scenario, r".+")
-    scenario.quit()
+    check_without_adapter(scenario)
 
 
 def scenario_adapter_powered_off(scenario):
@@ -302,8 +307,7 @@ def scenario_adapter_powered_off(scenario):
     scenario.wait_log(r"Bluetooth: adapter .* is powered on")
     scenario.wait_log(r"Bluetooth Enabled")
     check(scenario.log().count("centralManagerDidUpdateState") == 2, "each radio state is reported once")
-    check(scenario.ask("scan on") == "scan on", "the scan button did not switch on")
-    scenario.wait_rows(METER)
+    scan_finds_meter(scenario)
     scenario.quit()
 
 
@@ -316,8 +320,7 @@ def scenario_connection_refused(scenario):
     scenario.wait_log(r"Bluetooth: connection to .*" + METER_ADDRESS + r".* failed: .+")
     check("Connection complete" not in scenario.log(), "a refused connection was reported as made")
     # The application stays usable.
-    check(scenario.ask("scan on") == "scan on", "the scan button did not switch on")
-    scenario.wait_rows(METER)
+    scan_finds_meter(scenario)
     scenario.quit()
 
 
@@ -334,6 +337,23 @@ def scenario_connection_times_out(scenario):
     scenario.wait_log(r"Bluetooth: connection to .* failed: The connection attempt timed out\..*")
     # The attempt is withdrawn from BlueZ too.
     scenario.wait_event(r"Disconnect " + METER_ADDRESS, "the attempt to be withdrawn")
+    scenario.quit()
+
+
+def scenario_connection_cancelled(scenario):
+    """A new scan withdraws a pending attempt: no failure follows, and the meter is found again."""
+    scenario.start_bluez("--device", "silent-meter")
+    scenario.start_app()
+    scan_and_connect(scenario)
+    scenario.wait_event(r"Connect " + METER_ADDRESS, "the connection attempt")
+    check(scenario.ask("scan on") == "scan on", "the scan button did not switch on")
+    scenario.wait_event(r"Disconnect " + METER_ADDRESS, "the attempt to be withdrawn")
+    scenario.wait_log(r"Disconnected from peripheral: .*" + METER_ADDRESS + ".*")
+    scenario.wait_rows(METER)
+    time.sleep(11)  # past the connect time-out of the withdrawn attempt
+    check("Failed to connect to peripheral" not in scenario.log(), "a withdrawn attempt was reported as failed")
+    check(not any(line.startswith("Disconnect error") for line in scenario.log()),
+          "a withdrawn attempt was reported as an error")
     scenario.quit()
 
 
