@@ -398,7 +398,7 @@ class GattCharacteristic(BluezObject):
     @dbus.service.method(CHARACTERISTIC, in_signature="a{sv}", out_signature="ay")
     def ReadValue(self, options):
         self.world.record("ReadValue %04X" % self.uuid)
-        if "read" not in self.properties["Flags"]:
+        if "read" not in self.properties["Flags"] or self.device.kind.get("refuses_requests"):
             raise BluezError("NotPermitted", "Read not permitted")
         return self.properties["Value"]
 
@@ -414,6 +414,8 @@ class GattCharacteristic(BluezObject):
         self.world.record("StartNotify %04X" % self.uuid)
         if "Notifying" not in self.properties:
             raise BluezError("NotSupported", "Operation is not supported")
+        if self.device.kind.get("refuses_requests"):
+            raise BluezError("NotPermitted", "Notify not permitted")
         if not self.properties["Notifying"]:
             self.update({"Notifying": dbus.Boolean(True)})
 
@@ -493,6 +495,8 @@ DEVICE_KINDS = {
     "silent-meter": meter(connect="silent"),
     "dropping-meter": meter(drop_after_frames=4),
     "meter-without-cccd": meter(services=METER_WITHOUT_CLIENT_CONFIGURATION),
+    # Refuses every read and every notification request.
+    "refusing-requests-meter": meter(refuses_requests=True),
     # Advertises without a name: BlueZ's alias is then the address.
     "unnamed": {"address": "E8:10:00:00:00:07", "rssi": -70},
     # Its name arrives with the third advertisement.
