@@ -324,12 +324,16 @@ def scenario_connection_refused(scenario):
     scenario.quit()
 
 
-def scenario_connection_times_out(scenario):
-    """A meter that never answers: the attempt fails after 10 s, not Qt's 25 s."""
+def start_attempt_on_silent_meter(scenario):
     scenario.start_bluez("--device", "silent-meter")
     scenario.start_app()
     scan_and_connect(scenario)
     scenario.wait_event(r"Connect " + METER_ADDRESS, "the connection attempt")
+
+
+def scenario_connection_times_out(scenario):
+    """A meter that never answers: the attempt fails after 10 s, not Qt's 25 s."""
+    start_attempt_on_silent_meter(scenario)
     started = time.monotonic()
     scenario.wait_log(r"Failed to connect to peripheral", timeout=WAIT)
     elapsed = time.monotonic() - started
@@ -342,10 +346,7 @@ def scenario_connection_times_out(scenario):
 
 def scenario_connection_cancelled(scenario):
     """A new scan withdraws a pending attempt: no failure follows, and the meter is found again."""
-    scenario.start_bluez("--device", "silent-meter")
-    scenario.start_app()
-    scan_and_connect(scenario)
-    scenario.wait_event(r"Connect " + METER_ADDRESS, "the connection attempt")
+    start_attempt_on_silent_meter(scenario)
     check(scenario.ask("scan on") == "scan on", "the scan button did not switch on")
     scenario.wait_event(r"Disconnect " + METER_ADDRESS, "the attempt to be withdrawn")
     scenario.wait_log(r"Disconnected from peripheral: .*" + METER_ADDRESS + ".*")
