@@ -84,12 +84,11 @@ void ViewController::centralManagerDidDisconnectPeripheral(ble::CentralManager&,
     log({"Disconnected from peripheral: " + logform::printable(peripheral->description())});
     if (error)
         log({"Disconnect error: " + logform::optionalQuoted(error->localizedDescription)});
-    // Without an error, while the application still waits for its connection
-    // to this device, the report answers an earlier cancel of the device (the
-    // user went back to it): the connection being made stays.
-    const bool answersEarlierCancel = !error && !connectionEstablished && connectionPeripheral &&
-                                      connectionPeripheral->isEqual(*peripheral);
-    if (answersEarlierCancel)
+    // Without an error the report answers one of the application's own
+    // cancels, which already forgot that connection and stopped its poll. It
+    // may come late: the user may have gone back to the device and be
+    // connecting or connected again, and that connection stays.
+    if (!error)
         return;
     forgetConnectionTo(*peripheral);
     disarmPollFor(*peripheral);
