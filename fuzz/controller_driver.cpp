@@ -63,6 +63,30 @@ std::optional<ble::Bytes> pickValue(ByteReader& reader)
     }
 }
 
+// A discovery answer: an error, no list, or a list of a few entries, now and
+// then of many; the list goes into the slot the platform reads it from.
+template <typename Entry, typename MakeEntry>
+std::optional<ble::Error> decideDiscovery(ByteReader& reader,
+                                          std::optional<std::vector<std::shared_ptr<Entry>>>& slot,
+                                          std::uint32_t most, MakeEntry makeEntry)
+{
+    switch (reader.below(8)) {
+    case 0:
+        return ble::Error{reader.text(96)};
+    case 1:
+        slot.reset();
+        return std::nullopt;
+    default: {
+        std::vector<std::shared_ptr<Entry>> entries(reader.below(4) == 0 ? reader.below(most)
+                                                                         : reader.below(6));
+        for (auto& entry : entries)
+            entry = makeEntry();
+        slot = std::move(entries);
+        return std::nullopt;
+    }
+    }
+}
+
 std::vector<long> pickRows(ByteReader& reader, std::size_t listed)
 {
     std::vector<long> rows(reader.below(4));
@@ -315,22 +339,8 @@ void ActionDriver::deliver(const Event& event, ByteReader& reader)
 void ActionDriver::answerServiceDiscovery(const Event& event, ByteReader& reader)
 {
     const auto& peripheral = event.peripheral;
-    std::optional<ble::Error> error;
-    switch (reader.below(8)) {
-    case 0:
-        error = ble::Error{reader.text(96)};
-        break;
-    case 1:
-        peripheral->discovered.reset();
-        break;
-    default: {
-        std::vector<std::shared_ptr<ble::Service>> services(reader.below(4) == 0 ? reader.below(40)
-                                                                                 : reader.below(5));
-        for (auto& service : services)
-            service = makeService(reader);
-        peripheral->discovered = services;
-    }
-    }
+    const auto error =
+        decideDiscovery(reader, peripheral->discovered, 40, [&] { return makeService(reader); });
     if (const auto delegate = peripheral->delegate.lock())
         delegate->peripheralDidDiscoverServices(peripheral, error);
 }
@@ -340,22 +350,9 @@ void ActionDriver::answerCharacteristicDiscovery(const Event& event, ByteReader&
     const auto service = std::dynamic_pointer_cast<fake::Service>(event.service);
     if (!service)
         return;
-    std::optional<ble::Error> error;
-    switch (reader.below(8)) {
-    case 0:
-        error = ble::Error{reader.text(96)};
-        break;
-    case 1:
-        service->discovered.reset();
-        break;
-    default: {
-        std::vector<std::shared_ptr<ble::Characteristic>> found(reader.below(4) == 0 ? reader.below(64)
-                                                                                     : reader.below(6));
-        for (auto& characteristic : found)
-            characteristic = makeCharacteristic(reader, event.peripheral->identifier());
-        service->discovered = found;
-    }
-    }
+    const auto error = decideDiscovery(reader, service->discovered, 64, [&] {
+        return makeCharacteristic(reader, event.peripheral->identifier());
+    });
     if (const auto delegate = event.peripheral->delegate.lock())
         delegate->peripheralDidDiscoverCharacteristicsForService(event.peripheral, service, error);
 }

@@ -252,3 +252,22 @@ TEST_F(Reliability, DisconnectionThatEchoesAnEarlierCancelKeepsTheNewConnection)
     characteristicsFound(meter, meter.vendor);
     EXPECT_TRUE(controller().counter);
 }
+
+TEST_F(Reliability, LateAnswerToACancelLeavesTheNewConnectionInTheApplicationsHands)
+{
+    platform.toggleScan(true);
+    platform.report(meter.peripheral, -58);
+    platform.report(second.peripheral, -61);
+    connectAndArm(meter, 0);
+    platform.select({1});
+    connectAndArm(meter, 0);
+    platform.disconnect(meter.peripheral); // the answer to the first cancel, after the new connection
+    EXPECT_TRUE(controller().counter);
+    EXPECT_EQ(controller().connectionPeripheral, meter.peripheral);
+
+    // So the application still closes that connection when the user moves on.
+    platform.select({1});
+    const auto cancels = platform.central->callsOf(CallKind::cancel);
+    ASSERT_FALSE(cancels.empty());
+    EXPECT_EQ(cancels.back().peripheral, meter.peripheral);
+}
