@@ -286,13 +286,14 @@ void ActionDriver::connectionEnds(ByteReader& reader, Link::State from, bool asD
         if (link.state != from || !reader.flag())
             continue;
         link.state = Link::State::none;
-        const auto error = maybeError(reader);
+        // A drop always says why: a disconnection without error is the
+        // platform's answer to the application's own cancel.
         if (asDisconnection)
             centralDelegate()->centralManagerDidDisconnectPeripheral(*platform_.central, link.peripheral,
-                                                                     error);
+                                                                     ble::Error{reader.text(96)});
         else
             centralDelegate()->centralManagerDidFailToConnectPeripheral(*platform_.central, link.peripheral,
-                                                                        error);
+                                                                        maybeError(reader));
         return;
     }
 }
