@@ -150,6 +150,8 @@ public:
     virtual void centralManagerDidFailToConnectPeripheral(CentralManager& central,
                                                           const std::shared_ptr<Peripheral>& peripheral,
                                                           const std::optional<Error>& error) = 0;
+    // The error is absent exactly when the disconnection answers the
+    // application's own cancelPeripheralConnection; a drop always carries one.
     virtual void centralManagerDidDisconnectPeripheral(CentralManager& central,
                                                        const std::shared_ptr<Peripheral>& peripheral,
                                                        const std::optional<Error>& error) = 0;
