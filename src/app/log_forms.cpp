@@ -46,7 +46,8 @@ std::string escaped(std::string_view text, bool escapeQuotes)
         }
         const auto c = static_cast<unsigned char>(text[offset]);
         // U+0080-U+009F are control characters too (NEL, CSI, ...): 0xC2 then 0x80-0x9F.
-        const bool c1Control = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[offset + 1]) <= 0x9F;
+        const bool c1Control =
+            length == 2 && c == 0xC2 && static_cast<unsigned char>(text[offset + 1]) <= 0x9F;
         if (c < 0x20 || c == 0x7F)
             appendEscapedControl(out, c);
         else if (c1Control)

@@ -37,6 +37,7 @@ struct MeterFixture : testing::Test {
     fake::Platform platform;
     std::shared_ptr<fake::Peripheral> meter = std::make_shared<fake::Peripheral>("meter", "Meter");
     std::shared_ptr<fake::Peripheral> other = std::make_shared<fake::Peripheral>("other", "Other");
-    std::shared_ptr<fake::Characteristic> ff01 = fake::makeCharacteristic("FF01", ble::property::writeWithoutResponse);
+    std::shared_ptr<fake::Characteristic> ff01 =
+        fake::makeCharacteristic("FF01", ble::property::writeWithoutResponse);
     std::shared_ptr<fake::Characteristic> ff02 = fake::makeCharacteristic("FF02", ble::property::notify);
 };
