@@ -30,9 +30,12 @@ python3 -c 'import plistlib; plistlib.load(open("data/Info.plist.in", "rb"))["NS
 rm -f "$build_dir"/thermohygro_*.deb
 (cd "$build_dir" && quietly cpack -G DEB)
 package=$(echo "$build_dir"/thermohygro_*_*.deb)
+version=$(dpkg-deb -f "$package" Version)
 echo "package file: $(basename "$package"), $(stat -c %s "$package") bytes"
 dpkg-deb -x "$package" "$work/tree"
 quietly appstreamcli validate-tree --no-net --strict "$work/tree"
+{ zgrep -q "^thermohygro ($version)" "$work/tree/usr/share/doc/thermohygro/changelog.gz" &&
+    grep -q "<release version=\"$version\"" "$work"/tree/usr/share/metainfo/*.xml; } || fail "no release notes for $version"
 lintian --fail-on error "$package" || fail "lintian found errors"
 
 ! dpkg-query -W thermohygro >/dev/null 2>&1 || fail "thermohygro is installed here; remove it first, this check removes its copy again"
@@ -50,19 +53,15 @@ read -ra menu_command < <(sed -n 's/^Exec=//p' /usr/share/applications/io.github
 window=$(timeout 10 xdotool search --sync --name 'simulated meter' | head -1) || fail "no window appeared"
 [[ $(xprop -id "$window" _NET_WM_ICON) == *"Icon ("* ]] || fail "the window has no icon"
 xdotool windowfocus --sync "$window" key space
-within 5 grep -qx 'Now Scanning...' "$work/log" || fail "Space did not switch Scan on"
-# The log names each listed device after the row count that listed it, and each selected row.
+# The log gives the row count before each listed device's name, and each selected row.
 meter_row() { awk '/^myTableViewData.count / { n = $2; gsub(/[^0-9]/, "", n) }
                    /^Peripheral name: Optional\("SIM Thermo-Hygrometer"\)$/ { print n - 1; exit }' "$work/log"; }
 selected_row() { awk '/^tableViewSelectionDidChange$/ { getline; row = $0 } END { print row }' "$work/log"; }
-within 10 grep -q 'Optional("SIM Thermo-Hygrometer")' "$work/log" || fail "the simulated meter was not listed"
+within 10 grep -q 'Optional("SIM Thermo-Hygrometer")' "$work/log" || fail "Space did not start a scan that lists the meter"
+# Tab reaches the device list; Down moves the selection towards the meter's row.
+select_meter() { [[ $(selected_row) == "$(meter_row)" ]] || ! xdotool key Down; }
 xdotool key Tab
-step_to_meter() { # the meter's row is selected, or an arrow key moves towards it
-    [[ $(selected_row) != "$(meter_row)" ]] || return 0
-    xdotool key "$([[ $(selected_row) -lt $(meter_row) ]] && echo Down || echo Up)"
-    return 1
-}
-within 10 step_to_meter || fail "the arrow keys did not select the meter"
+within 10 select_meter || fail "the arrow keys did not select the meter"
 reading() { awk 'previous ~ /^Optional\("[04]"\)$/ && /^Optional\(".*"\)$/ { found = 1; gsub(/^Optional\(|\)$/, ""); print; exit }
                  { previous = $0 } END { exit !found }' "$work/log"; }
 within 20 reading >/dev/null || fail "no reading within 20 s of selecting the meter"
