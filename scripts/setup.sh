@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian 12's packages, what building, running and testing need.
+# Installs, from Debian 12's packages, what building, running, testing and
+# packaging need.
 # Installs only what is missing, so a second run is quick.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ packages=(
     xvfb fonts-dejavu-core
     dbus python3 python3-dbus python3-gi gir1.2-glib-2.0
     clang libclang-rt-14-dev
+    dpkg-dev file lintian desktop-file-utils appstream xauth xdotool x11-utils
 )
 
 missing=()

@@ -19,3 +19,9 @@ echo "sanitizer pass: $((SECONDS - stage_started)) s"
 stage_started=$SECONDS
 fuzz/run.sh 60
 echo "fuzzers: $((SECONDS - stage_started)) s"
+
+# The Debian package: built from build/, validated, installed, its demo started
+# as the desktop's menu does until it shows a reading, and removed again.
+stage_started=$SECONDS
+tests/package/check.sh build
+echo "package: $((SECONDS - stage_started)) s"

@@ -5,6 +5,8 @@
 #include "qt_ui/file_log_sink.h"
 #include "qt_ui/main_window.h"
 
+#include <QIcon>
+
 #include <csignal>
 #include <memory>
 
@@ -17,6 +19,7 @@ int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralMana
     // less) goes away, the window stays and the lines are dropped.
     std::signal(SIGPIPE, SIG_IGN);
 
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/io.github.thermohygro.ThermoHygro.svg")));
     AppDelegate appDelegate;
     MainWindow window(MainWindow::Backend{std::move(makeCentralManager), std::make_shared<FileLogSink>(),
                                           std::make_shared<ProgramWideValues>()});
