@@ -1,7 +1,6 @@
 #include "qt_ui/log_pane.h"
 
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -18,7 +17,6 @@ LogPane::LogPane(QWidget* parent) : QWidget(parent)
     lines_->setLineWrapMode(QPlainTextEdit::NoWrap);
     lines_->setMaximumBlockCount(maxLines);
     lines_->setTabChangesFocus(true);
-    lines_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
     copyButton_ = new QPushButton(tr("&Copy log"), this);
     copyButton_->setAccessibleName(tr("Copy log"));

@@ -112,7 +112,7 @@ void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF&
     if (trace.points.size() < 2)
         return;
 
-    const QRectF plot = area.adjusted(0, lineHeight + 2, 0, -2);
+    const QRectF plot = area.adjusted(0, lineHeight + 6, 0, -6);
     // A flat trace is drawn through the middle.
     const double low = trace.minimum == trace.maximum ? trace.minimum - 0.5 : trace.minimum;
     const double high = trace.minimum == trace.maximum ? trace.maximum + 0.5 : trace.maximum;
