@@ -43,11 +43,16 @@ std::string ConnectionStatus::text() const
     return state;
 }
 
+bool ConnectionStatus::radioUsable() const
+{
+    return radioState_ == ble::managerState::unknown || radioState_ == ble::managerState::poweredOn;
+}
+
 std::string ConnectionStatus::stateText() const
 {
     if (radioState_ == ble::managerState::poweredOff)
         return "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on).";
-    if (radioState_ != ble::managerState::unknown && radioState_ != ble::managerState::poweredOn)
+    if (!radioUsable())
         return "No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl status "
                "bluetooth) and that rfkill does not block the adapter (rfkill list).";
     const auto controller = controller_.lock();
@@ -55,6 +60,9 @@ std::string ConnectionStatus::stateText() const
         const auto name = nameOf(*controller->connectionPeripheral);
         return controller->connectionEstablished ? "Connected to " + name : "Connecting to " + name + "…";
     }
+    // The scan does not start again by itself once the radio is back.
+    if (scanLostRadio_)
+        return "Not scanning: Bluetooth was unavailable. Switch Scan off and on again.";
     if (controller && isScanning()) {
         const auto listed = controller->peripherals ? controller->peripherals->size() : 0;
         return "Scanning: " + std::to_string(listed) + (listed == 1 ? " device" : " devices") + " listed";
@@ -82,7 +90,7 @@ std::string ConnectionStatus::lossText(const Loss& loss) const
 bool ConnectionStatus::canReconnect() const
 {
     const auto controller = controller_.lock();
-    if (!loss_ || !controller || controller->connectionPeripheral || isScanning())
+    if (!loss_ || !controller || controller->connectionPeripheral || isScanning() || !radioUsable())
         return false;
     const auto table = controller->tableView.lock();
     const long row = table ? table->selectedRow() : -1;
@@ -110,6 +118,7 @@ void ConnectionStatus::settle()
     const auto controller = controller_.lock();
     if (controller && (controller->connectionPeripheral || isScanning()))
         loss_.reset();
+    scanLostRadio_ = isScanning() && (scanLostRadio_ || !radioUsable());
     changed_();
 }
 

@@ -63,6 +63,8 @@ private:
     std::string lossText(const Loss& loss) const;
     bool isConnection(const ble::Peripheral& peripheral) const;
     bool isScanning() const;
+    // The radio is on, or has not said yet.
+    bool radioUsable() const;
     // A loss is over once the user scans or connects again.
     void settle();
 
@@ -70,6 +72,8 @@ private:
     std::weak_ptr<ViewController> controller_;
     int radioState_ = ble::managerState::unknown;
     std::optional<Loss> loss_;
+    // Scan was on while the radio could not scan.
+    bool scanLostRadio_ = false;
     std::optional<Diagnostic> diagnostic_;
 };
 

@@ -190,10 +190,22 @@ TEST_F(StatusTest, RadioTroubleIsExplainedAndGoesOnceTheRadioIsBack)
     central().setRadioState(ble::managerState::unsupported);
     ASSERT_TRUE(waitForStatus("No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl "
                               "status bluetooth) and that rfkill does not block the adapter (rfkill list)."));
+    EXPECT_FALSE(window.reconnectButton()->isEnabled()) << "nothing to reconnect with";
     central().setRadioState(ble::managerState::poweredOn);
     ASSERT_TRUE(waitForStatus("Disconnected from " + meterName +
                               ": The Bluetooth radio was switched off. Reconnect connects again."));
+    EXPECT_TRUE(window.reconnectButton()->isEnabled());
     EXPECT_EQ(count("Bluetooth Disabled- Make sure your Bluetooth is turned on"), 2u);
+
+    // A scan asked for while the radio is off does not start by itself later.
+    central().setRadioState(ble::managerState::poweredOff);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status().startsWith("Bluetooth is off."); }, waitLimitMs));
+    window.scanButton()->click();
+    central().setRadioState(ble::managerState::poweredOn);
+    ASSERT_TRUE(waitForStatus("Not scanning: Bluetooth was unavailable. Switch Scan off and on again."));
+    window.scanButton()->click();
+    window.scanButton()->click();
+    EXPECT_TRUE(status().startsWith("Scanning: ")) << status().toStdString();
 }
 
 TEST_F(StatusTest, ReadingsAgeOnceASecondAndLookStaleAfterThreeSilentPollPeriods)
