@@ -11,12 +11,14 @@
 #include "simulated_radio/qt_scheduler.h"
 #include "simulated_radio/simulated_central_manager.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -296,6 +298,28 @@ TEST_F(StatusTest, BackendLinesGoToStandardErrorAndTheStatusLineNeverToTheLog)
     ASSERT_TRUE(window.logPane()->isVisible());
     QTest::keyClick(window.logPane()->copyButton(), Qt::Key_Return);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), window.logPane()->lines()->toPlainText());
+}
+
+TEST_F(StatusTest, NewControlsAreNamedAndTheStatusIsReadAsAValue)
+{
+    const std::vector<std::pair<QWidget*, QString>> named{{window.reconnectButton(), "Reconnect"},
+                                                          {window.temperatureAge(), "Temperature age"},
+                                                          {window.humidityAge(), "Humidity age"},
+                                                          {window.trendChart(), "Trend"},
+                                                          {window.logButton(), "Show log"},
+                                                          {window.logPane()->lines(), "Log"},
+                                                          {window.logPane()->copyButton(), "Copy log"},
+                                                          {window.statusLine(), "Status"}};
+    for (const auto& [widget, name] : named) {
+        const auto* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    }
+    const auto* statusLine = QAccessible::queryAccessibleInterface(window.statusLine());
+    EXPECT_EQ(statusLine->text(QAccessible::Value),
+              QStringLiteral("Idle. Switch Scan on to look for the meter."));
+    EXPECT_TRUE(window.statusLine()->isReadOnly());
+    EXPECT_TRUE(window.findChild<QStatusBar*>()->isAncestorOf(window.statusLine()));
 }
 
 TEST(LogPane, KeepsTheLastTenThousandLines)
