@@ -37,10 +37,7 @@ void ConnectionStatus::showDiagnostic(std::string_view line)
 
 std::string ConnectionStatus::text() const
 {
-    auto state = stateText();
-    if (diagnostic_ && diagnostic_->shownOver == state)
-        return diagnostic_->line;
-    return state;
+    return diagnostic_ ? diagnostic_->line : stateText();
 }
 
 bool ConnectionStatus::radioUsable() const
@@ -119,6 +116,9 @@ void ConnectionStatus::settle()
     if (controller && (controller->connectionPeripheral || isScanning()))
         loss_.reset();
     scanLostRadio_ = isScanning() && (scanLostRadio_ || !radioUsable());
+    // A diagnostic is news until the state changes; it does not come back with an earlier state.
+    if (diagnostic_ && diagnostic_->shownOver != stateText())
+        diagnostic_.reset();
     changed_();
 }
 

@@ -247,7 +247,10 @@ void MainWindow::connectController(Backend backend)
 
 void MainWindow::showStatus()
 {
-    statusLine_->setText(QString::fromStdString(status_->text()));
+    const auto text = QString::fromStdString(status_->text());
+    statusLine_->setText(text);
+    // The whole line, when the window is too narrow for it.
+    statusLine_->setToolTip(text);
     statusLine_->setCursorPosition(0);
     reconnectButton_->setEnabled(status_->canReconnect());
 }

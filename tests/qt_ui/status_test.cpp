@@ -286,6 +286,9 @@ TEST_F(StatusTest, BackendLinesGoToStandardErrorAndTheStatusLineNeverToTheLog)
     ::close(pipe[1]);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf(meterName) >= 0; }, waitLimitMs));
     EXPECT_TRUE(status().startsWith("Scanning: ")) << "a change of state replaces the line";
+    window.scanButton()->click();
+    window.scanButton()->click();
+    EXPECT_EQ(status(), QStringLiteral("Scanning: 0 devices listed")) << "the line does not come back";
 
     // The log pane holds exactly the lines of standard output.
     const auto pane = window.logPane()->lines()->toPlainText().split('\n');
