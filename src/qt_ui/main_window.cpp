@@ -219,7 +219,9 @@ void MainWindow::connectController(Backend backend)
     runLoop_ = std::make_shared<QtRunLoop>();
 
     // The central manager reports to the status, which hands every callback on to the controller.
-    auto makeCentralManager = [make = std::move(backend.makeCentralManager), status = status_](
+    // The window owns the status; the controller and its manager only refer to it.
+    auto makeCentralManager = [make = std::move(backend.makeCentralManager),
+                               status = std::weak_ptr<ConnectionStatus>(status_)](
                                   std::weak_ptr<ble::CentralManagerDelegate>) { return make(status); };
     // The log pane receives exactly the lines of standard output.
     auto log = std::make_shared<TeeLogSink>(std::move(backend.log), logPane_);
