@@ -72,7 +72,10 @@ std::string ConnectionStatus::stateText() const
 std::string ConnectionStatus::lossText(const Loss& loss) const
 {
     const auto name = nameOf(*loss.peripheral);
-    const std::string retry = loss.failedToConnect ? " Reconnect tries again." : " Reconnect connects again.";
+    // Without its row selected, selecting the row is the way back.
+    const std::string retry = !canReconnect()        ? " Select it to connect again."
+                              : loss.failedToConnect ? " Reconnect tries again."
+                                                     : " Reconnect connects again.";
     if (!saysNothing(loss.reason)) {
         const auto reason = logform::printable(*loss.reason);
         return (loss.failedToConnect ? "Could not connect to " : "Disconnected from ") + name + ": " +

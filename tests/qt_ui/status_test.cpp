@@ -126,6 +126,15 @@ TEST_F(StatusTest, ScanConnectDropAndReconnectAreShownAndReconnectLogsLikeTheSel
                               ": Connection timed out. Reconnect connects again."));
     EXPECT_TRUE(window.reconnectButton()->isEnabled());
     EXPECT_FALSE(window.temperatureField()->text().isEmpty()) << "the last reading stays";
+    window.deviceTable()->clearSelection();
+    EXPECT_EQ(status(),
+              "Disconnected from " + meterName + ": Connection timed out. Select it to connect again.");
+    EXPECT_FALSE(window.reconnectButton()->isEnabled()) << "Reconnect serves the selected meter only";
+    window.deviceTable()->selectRow(rowOf(meterName));
+    ASSERT_TRUE(waitForStatus("Connected to " + meterName));
+    central().loseConnection(meterId, "Connection timed out");
+    ASSERT_TRUE(waitForStatus("Disconnected from " + meterName +
+                              ": Connection timed out. Reconnect connects again."));
 
     const auto framesBefore = count("data update value Optional(19 bytes)");
     const auto reconnectStart = log->lines.size();
