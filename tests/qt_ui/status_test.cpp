@@ -308,6 +308,15 @@ TEST_F(StatusTest, BackendLinesGoToStandardErrorAndTheStatusLineNeverToTheLog)
     }
     window.logButton()->click();
     ASSERT_TRUE(window.logPane()->isVisible());
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.logButton()->setFocus(Qt::TabFocusReason);
+    const std::array<QWidget*, 3> order{window.logPane()->lines(), window.logPane()->copyButton(),
+                                        window.statusLine()};
+    for (auto* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << "Tab reaches the open pane's controls";
+    }
     QTest::keyClick(window.logPane()->copyButton(), Qt::Key_Return);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), window.logPane()->lines()->toPlainText());
 }
