@@ -11,7 +11,9 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    // The radio's own lines go to standard output beside the controller's.
-    const auto log = std::make_shared<qtui::FileLogSink>();
-    return qtui::runApplication(app, qtble::centralManagerFactory(log), QStringLiteral("Thermo-Hygrometer"));
+    // The radio's own lines go to standard error and the status line:
+    // standard output is the controller's log alone.
+    const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
+    return qtui::runApplication(app, qtble::centralManagerFactory(diagnostics),
+                                QStringLiteral("Thermo-Hygrometer"), diagnostics);
 }

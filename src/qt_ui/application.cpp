@@ -13,7 +13,7 @@
 namespace qtui {
 
 int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralManager,
-                   const QString& windowTitle)
+                   const QString& windowTitle, const std::shared_ptr<DiagnosticLog>& diagnostics)
 {
     // The log goes to standard output; when its reader (a pipe to tee or
     // less) goes away, the window stays and the lines are dropped.
@@ -29,7 +29,12 @@ int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralMana
     // The window as context: the connection ends with this call.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      [&appDelegate] { appDelegate.applicationWillTerminate(ui::Notification{}); });
-    return app.exec();
+    if (diagnostics)
+        diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
+    const int exitCode = app.exec();
+    if (diagnostics)
+        diagnostics->setListener({});
+    return exitCode;
 }
 
 } // namespace qtui

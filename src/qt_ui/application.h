@@ -8,11 +8,17 @@
 #include <QApplication>
 #include <QString>
 
+#include <memory>
+
 namespace qtui {
 
+class DiagnosticLog;
+
 // Owns the process's ProgramWideValues and the log on standard output until
-// the event loop ends; returns the event loop's exit code.
+// the event loop ends; returns the event loop's exit code. The backend's own
+// lines, when it writes any to the diagnostics, show in the window's status
+// line while the window exists.
 int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralManager,
-                   const QString& windowTitle);
+                   const QString& windowTitle, const std::shared_ptr<DiagnosticLog>& diagnostics = nullptr);
 
 } // namespace qtui

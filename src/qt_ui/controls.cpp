@@ -8,6 +8,8 @@ void LineEditField::setStringValue(const std::string& text)
 {
     if (lineEdit_)
         lineEdit_->setText(QString::fromStdString(text));
+    if (observer_)
+        observer_(text);
 }
 
 std::string LineEditField::stringValue() const

@@ -8,17 +8,27 @@
 #include <QLineEdit>
 #include <QPointer>
 
+#include <functional>
+#include <string>
+
 namespace qtui {
 
 class LineEditField : public ui::TextField {
 public:
-    explicit LineEditField(QLineEdit* lineEdit) : lineEdit_(lineEdit) {}
+    // Told of every text the program sets, the same text again included.
+    using Observer = std::function<void(const std::string& text)>;
+
+    explicit LineEditField(QLineEdit* lineEdit, Observer observer = {})
+        : lineEdit_(lineEdit), observer_(std::move(observer))
+    {
+    }
 
     void setStringValue(const std::string& text) override;
     std::string stringValue() const override;
 
 private:
     QPointer<QLineEdit> lineEdit_;
+    Observer observer_;
 };
 
 // Checked is on, unchecked is off.

@@ -7,6 +7,9 @@
 
 #include <unistd.h>
 
+#include <functional>
+#include <string_view>
+
 namespace qtui {
 
 class FileLogSink : public app::LogSink {
@@ -18,6 +21,28 @@ public:
 
 private:
     int fileDescriptor_;
+};
+
+// The Bluetooth backend's own lines: to standard error, which they share
+// with nothing of the system's, and to a listener such as the window's
+// status line. Standard output stays the system's log alone.
+class DiagnosticLog : public app::LogSink {
+public:
+    using Listener = std::function<void(std::string_view line)>;
+
+    explicit DiagnosticLog(int fileDescriptor = STDERR_FILENO) : file_(fileDescriptor) {}
+
+    void setListener(Listener listener) { listener_ = std::move(listener); }
+    void writeLine(std::string_view line) override
+    {
+        file_.writeLine(line);
+        if (listener_)
+            listener_(line);
+    }
+
+private:
+    FileLogSink file_;
+    Listener listener_;
 };
 
 } // namespace qtui

@@ -1,19 +1,27 @@
 #include "qt_ui/main_window.h"
 
+#include "qt_ui/connection_status.h"
 #include "qt_ui/controls.h"
 #include "qt_ui/device_table.h"
+#include "qt_ui/log_pane.h"
 #include "qt_ui/qt_run_loop.h"
+#include "qt_ui/trend_chart.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <tuple>
 
 namespace qtui {
 namespace {
@@ -46,20 +54,35 @@ QLineEdit* makeReadingField(const QString& accessibleName, QWidget* parent)
     return field;
 }
 
+// A line of text the program keeps up to date: read-only and frameless, yet
+// a text field, so that a screen reader reads it.
+QLineEdit* makeInfoLine(const QString& accessibleName, QWidget* parent)
+{
+    auto* line = new QLineEdit(parent);
+    line->setReadOnly(true);
+    line->setFrame(false);
+    line->setAccessibleName(accessibleName);
+    QPalette palette = line->palette();
+    palette.setBrush(QPalette::Base, palette.window());
+    line->setPalette(palette);
+    return line;
+}
+
 } // namespace
 
-MainWindow::MainWindow(Backend backend, QWidget* parent) : QWidget(parent)
+MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
 {
     setWindowTitle(tr("Thermo-Hygrometer"));
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(makeDeviceList(), 3);
-    layout->addSpacing(12);
-    layout->addLayout(makeReadings(), 2);
-    setTabOrder(scanButton_, deviceTable_);
-    setTabOrder(deviceTable_, temperatureField_);
-    setTabOrder(temperatureField_, humidityField_);
-    resize(760, 420);
+    setCentralWidget(makeCentralWidget());
+    makeStatusLine();
+    setTabOrders();
+    resize(820, 560);
+
+    ageTimer_.setInterval(1000);
+    connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
+    status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
     connectController(std::move(backend));
+    showStatus();
 }
 
 MainWindow::~MainWindow()
@@ -67,6 +90,48 @@ MainWindow::~MainWindow()
     // A window destroyed while shown disappears all the same.
     if (isVisible())
         controller_->viewWillDisappear();
+}
+
+QWidget* MainWindow::makeCentralWidget()
+{
+    auto* central = new QWidget(this);
+    auto* panes = new QHBoxLayout;
+    panes->addLayout(makeDeviceList(), 3);
+    panes->addSpacing(12);
+    panes->addLayout(makeReadings(), 2);
+
+    logButton_ = new QPushButton(tr("Show &log"), central);
+    logButton_->setCheckable(true);
+    logButton_->setAccessibleName(tr("Show log"));
+    logButton_->setToolTip(tr("Show the log lines, as written to standard output"));
+    logPane_ = new LogPane(central);
+    logPane_->hide();
+    connect(logButton_, &QPushButton::toggled, logPane_, &QWidget::setVisible);
+    auto* logRow = new QHBoxLayout;
+    logRow->addWidget(logButton_);
+    logRow->addStretch();
+
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(panes, 3);
+    layout->addLayout(logRow);
+    layout->addWidget(logPane_, 2);
+    return central;
+}
+
+void MainWindow::makeStatusLine()
+{
+    statusLine_ = makeInfoLine(tr("Status"), this);
+    statusBar()->addWidget(statusLine_, 1);
+}
+
+void MainWindow::setTabOrders()
+{
+    const std::array<QWidget*, 12> order{
+        scanButton_,     reconnectButton_,  deviceTable_,           temperatureField_,
+        temperatureAge_, humidityField_,    humidityAge_,           trend_,
+        logButton_,      logPane_->lines(), logPane_->copyButton(), statusLine_};
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
 }
 
 QLayout* MainWindow::makeDeviceList()
@@ -88,9 +153,17 @@ QLayout* MainWindow::makeDeviceList()
 
     auto* caption = new QLabel(tr("&Devices"), this);
     caption->setBuddy(deviceTable_);
+    reconnectButton_ = new QPushButton(tr("&Reconnect"), this);
+    reconnectButton_->setAccessibleName(tr("Reconnect"));
+    reconnectButton_->setToolTip(tr("Connect again to the selected meter after it dropped or refused"));
+    reconnectButton_->setEnabled(false);
+    // Enter presses it like Space.
+    reconnectButton_->setAutoDefault(true);
+
     auto* header = new QHBoxLayout;
     header->addWidget(caption);
     header->addStretch();
+    header->addWidget(reconnectButton_);
     header->addWidget(scanButton_);
 
     auto* column = new QVBoxLayout;
@@ -103,16 +176,26 @@ QLayout* MainWindow::makeReadings()
 {
     temperatureField_ = makeReadingField(tr("Temperature"), this);
     humidityField_ = makeReadingField(tr("Humidity"), this);
+    temperatureAge_ = makeInfoLine(tr("Temperature age"), this);
+    humidityAge_ = makeInfoLine(tr("Humidity age"), this);
+    ages_ = {ReadingAge(temperatureField_, temperatureAge_), ReadingAge(humidityField_, humidityAge_)};
     auto* column = new QVBoxLayout;
-    for (auto [field, caption] :
-         {std::pair{temperatureField_, tr("&Temperature")}, std::pair{humidityField_, tr("&Humidity")}}) {
+    for (auto [field, age, caption] : {std::tuple{temperatureField_, temperatureAge_, tr("&Temperature")},
+                                       std::tuple{humidityField_, humidityAge_, tr("&Humidity")}}) {
         auto* label = new QLabel(caption, this);
         label->setBuddy(field);
+        age->setAlignment(Qt::AlignCenter);
+        age->setPlaceholderText(tr("no reading yet"));
         column->addWidget(label);
         column->addWidget(field);
-        column->addSpacing(12);
+        column->addWidget(age);
+        column->addSpacing(8);
     }
-    column->addStretch();
+    trend_ = new TrendChart(this);
+    auto* trendLabel = new QLabel(tr("Tre&nd of this session"), this);
+    trendLabel->setBuddy(trend_);
+    column->addWidget(trendLabel);
+    column->addWidget(trend_, 1);
     return column;
 }
 
@@ -126,26 +209,82 @@ void MainWindow::connectController(Backend backend)
     header->setSectionResizeMode(1, QHeaderView::Fixed);
     header->resizeSection(1, header->fontMetrics().horizontalAdvance(tr("Signal (dBm)")) + 32);
 
-    temperatureAdapter_ = std::make_shared<LineEditField>(temperatureField_);
-    humidityAdapter_ = std::make_shared<LineEditField>(humidityField_);
+    temperatureAdapter_ = std::make_shared<LineEditField>(temperatureField_, [this](const std::string& text) {
+        readingShown(protocol::ReadingKind::temperature, text);
+    });
+    humidityAdapter_ = std::make_shared<LineEditField>(humidityField_, [this](const std::string& text) {
+        readingShown(protocol::ReadingKind::humidity, text);
+    });
     scanButtonAdapter_ = std::make_shared<CheckableButton>(scanButton_);
     runLoop_ = std::make_shared<QtRunLoop>();
 
-    controller_ = std::make_shared<ViewController>(
-        ViewController::Platform{std::move(backend.log), std::move(backend.makeCentralManager), runLoop_,
-                                 std::move(backend.programWide)});
+    // The central manager reports to the status, which hands every callback on to the controller.
+    // The window owns the status; the controller and its manager only refer to it.
+    auto makeCentralManager = [make = std::move(backend.makeCentralManager),
+                               status = std::weak_ptr<ConnectionStatus>(status_)](
+                                  std::weak_ptr<ble::CentralManagerDelegate>) { return make(status); };
+    // The log pane receives exactly the lines of standard output.
+    auto log = std::make_shared<TeeLogSink>(std::move(backend.log), logPane_);
+    controller_ = std::make_shared<ViewController>(ViewController::Platform{
+        std::move(log), std::move(makeCentralManager), runLoop_, std::move(backend.programWide)});
+    status_->watch(controller_);
     controller_->tableView = tableAdapter_;
     controller_->temperatureTxtFld = temperatureAdapter_;
     controller_->moistureTxtFld = humidityAdapter_;
     controller_->scanButton = scanButtonAdapter_;
-    connect(scanButton_, &QPushButton::toggled, this,
-            [this] { controller_->refreshAction(*scanButtonAdapter_); });
+    connect(scanButton_, &QPushButton::toggled, this, [this] {
+        controller_->refreshAction(*scanButtonAdapter_);
+        status_->userActed();
+    });
+    // After the table's own handler, which hands the selection to the controller.
+    connect(deviceTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { status_->userActed(); });
+    // The very path a selection of the meter's row takes, so the log reads the same.
+    connect(reconnectButton_, &QPushButton::clicked, this, [this] {
+        controller_->tableViewSelectionDidChange(ui::Notification{tableAdapter_});
+        status_->userActed();
+    });
     controller_->viewDidLoad();
+}
+
+void MainWindow::showStatus()
+{
+    const auto text = QString::fromStdString(status_->text());
+    statusLine_->setText(text);
+    // The whole line, when the window is too narrow for it.
+    statusLine_->setToolTip(text);
+    statusLine_->setCursorPosition(0);
+    reconnectButton_->setEnabled(status_->canReconnect());
+}
+
+void MainWindow::showDiagnostic(std::string_view line)
+{
+    status_->showDiagnostic(line);
+}
+
+void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& text)
+{
+    const auto now = Clock::now();
+    auto& age = ages_[index(kind)];
+    age.readingArrived(now);
+    age.show(now);
+    if (!ageTimer_.isActive())
+        ageTimer_.start();
+    const auto suffix =
+        kind == protocol::ReadingKind::temperature ? protocol::temperatureSuffix : protocol::humiditySuffix;
+    if (const auto value = readingValue(text, suffix))
+        trend_->addReading(kind, *value, now);
+}
+
+void MainWindow::showReadingAges(Clock::time_point now)
+{
+    for (auto& age : ages_)
+        age.show(now);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    QMainWindow::showEvent(event);
     // Only the program shows and hides the view; a window manager's
     // minimising and restoring comes spontaneous and is not the view's lifecycle.
     if (!event->spontaneous())
@@ -154,7 +293,7 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::hideEvent(QHideEvent* event)
 {
-    QWidget::hideEvent(event);
+    QMainWindow::hideEvent(event);
     if (!event->spontaneous())
         controller_->viewWillDisappear();
 }

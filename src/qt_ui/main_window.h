@@ -1,5 +1,7 @@
-// The application's one window: the scan button and the device table on the
-// left, the temperature and humidity readings on the right. It connects its
+// The application's one window: the scan and reconnect buttons and the device
+// table on the left; the temperature and humidity readings with their age and
+// the session's trend on the right; a collapsible log pane below; and a status
+// line that says what the radio and the meter are doing. It connects its
 // controls to a ViewController through the toolkit adapters, loads the
 // controller's view at construction, and reports its showing and hiding.
 #pragma once
@@ -8,10 +10,16 @@
 #include "app/log_sink.h"
 #include "app/program_wide.h"
 #include "app/view_controller.h"
+#include "protocol/frame.h"
+#include "qt_ui/reading_age.h"
 
-#include <QWidget>
+#include <QMainWindow>
+#include <QTimer>
 
+#include <array>
 #include <memory>
+#include <string>
+#include <string_view>
 
 class QLineEdit;
 class QPushButton;
@@ -20,11 +28,14 @@ class QTableView;
 namespace qtui {
 
 class CheckableButton;
+class ConnectionStatus;
 class DeviceTable;
 class LineEditField;
+class LogPane;
 class QtRunLoop;
+class TrendChart;
 
-class MainWindow : public QWidget {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -43,6 +54,21 @@ public:
     QTableView* deviceTable() const { return deviceTable_; }
     QLineEdit* temperatureField() const { return temperatureField_; }
     QLineEdit* humidityField() const { return humidityField_; }
+    QPushButton* reconnectButton() const { return reconnectButton_; }
+    QLineEdit* temperatureAge() const { return temperatureAge_; }
+    QLineEdit* humidityAge() const { return humidityAge_; }
+    TrendChart* trendChart() const { return trend_; }
+    QPushButton* logButton() const { return logButton_; }
+    LogPane* logPane() const { return logPane_; }
+    QLineEdit* statusLine() const { return statusLine_; }
+    ConnectionStatus& connectionStatus() const { return *status_; }
+    const ReadingAge& readingAge(protocol::ReadingKind kind) const { return ages_[index(kind)]; }
+    bool agesRefreshing() const { return ageTimer_.isActive(); }
+
+    // A line of the Bluetooth backend's own, shown in the status line.
+    void showDiagnostic(std::string_view line);
+    // Shows the readings' ages at that moment; the window does so every second.
+    void showReadingAges(Clock::time_point now);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -51,12 +77,30 @@ protected:
 private:
     QLayout* makeDeviceList();
     QLayout* makeReadings();
+    QWidget* makeCentralWidget();
+    void makeStatusLine();
     void connectController(Backend backend);
+    void setTabOrders();
+    void showStatus();
+    void readingShown(protocol::ReadingKind kind, const std::string& text);
+    static std::size_t index(protocol::ReadingKind kind)
+    {
+        return kind == protocol::ReadingKind::temperature ? 0 : 1;
+    }
 
     QPushButton* scanButton_ = nullptr;
     QTableView* deviceTable_ = nullptr;
     QLineEdit* temperatureField_ = nullptr;
     QLineEdit* humidityField_ = nullptr;
+    QPushButton* reconnectButton_ = nullptr;
+    QLineEdit* temperatureAge_ = nullptr;
+    QLineEdit* humidityAge_ = nullptr;
+    TrendChart* trend_ = nullptr;
+    QPushButton* logButton_ = nullptr;
+    LogPane* logPane_ = nullptr;
+    QLineEdit* statusLine_ = nullptr;
+    std::array<ReadingAge, 2> ages_;
+    QTimer ageTimer_;
 
     // The adapters the controller's outlets point at; declared before the
     // controller so that they outlive it.
@@ -65,6 +109,7 @@ private:
     std::shared_ptr<LineEditField> temperatureAdapter_;
     std::shared_ptr<LineEditField> humidityAdapter_;
     std::shared_ptr<CheckableButton> scanButtonAdapter_;
+    std::shared_ptr<ConnectionStatus> status_;
     std::shared_ptr<ViewController> controller_;
 };
 

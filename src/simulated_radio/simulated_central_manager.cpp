@@ -152,10 +152,39 @@ void SimulatedCentralManager::cancelPeripheralConnection(const std::shared_ptr<b
     const auto own = ownPeripheral(peripheral);
     if (!own || own->link() == SimulatedPeripheral::Link::disconnected)
         return;
+    endLink(own, std::nullopt);
+}
+
+void SimulatedCentralManager::endLink(const std::shared_ptr<SimulatedPeripheral>& own,
+                                      std::optional<ble::Error> error)
+{
     own->dropConnection();
-    later(timing_.disconnection, [own](SimulatedCentralManager& self, ble::CentralManagerDelegate& delegate) {
-        delegate.centralManagerDidDisconnectPeripheral(self, own, std::nullopt);
+    later(timing_.disconnection, [own, error = std::move(error)](SimulatedCentralManager& self,
+                                                                 ble::CentralManagerDelegate& delegate) {
+        delegate.centralManagerDidDisconnectPeripheral(self, own, error);
     });
+}
+
+void SimulatedCentralManager::setRadioState(int state)
+{
+    radioState_ = state;
+    if (state != ble::managerState::poweredOn) {
+        scanning_ = false;
+        for (const auto& own : peripherals_)
+            if (own->link() != SimulatedPeripheral::Link::disconnected)
+                loseConnection(own->identifier(), "The Bluetooth radio was switched off.");
+    }
+    later(timing_.stateReport, [](SimulatedCentralManager& self, ble::CentralManagerDelegate& delegate) {
+        delegate.centralManagerDidUpdateState(self);
+    });
+}
+
+void SimulatedCentralManager::loseConnection(std::string_view identifier, std::string reason)
+{
+    const auto own = peripheral(identifier);
+    if (!own || own->link() == SimulatedPeripheral::Link::disconnected)
+        return;
+    endLink(own, ble::Error{std::move(reason)});
 }
 
 ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<Scheduler> scheduler, SimulatedWorld world)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,6 +37,13 @@ public:
     // callback without error; for an idle peripheral nothing happens.
     void cancelPeripheralConnection(const std::shared_ptr<ble::Peripheral>& peripheral) override;
 
+    // The adapter is switched off or on, or goes away: a scan ends, links
+    // drop with an error, and the new state is reported after the world's delay.
+    void setRadioState(int state);
+    // The meter walks out of range: its link drops and the drop is reported
+    // with the error text after the world's disconnection delay.
+    void loseConnection(std::string_view identifier, std::string reason);
+
     bool isScanning() const { return scanning_; }
     // The world's peripheral with that identifier, or none.
     std::shared_ptr<SimulatedPeripheral> peripheral(std::string_view identifier) const;
@@ -56,6 +64,8 @@ private:
     void deliverReport(std::uint64_t scan, std::size_t scheduled);
     std::shared_ptr<SimulatedPeripheral>
     ownPeripheral(const std::shared_ptr<ble::Peripheral>& peripheral) const;
+    // Drops the link now and reports the disconnection later, with the error if any.
+    void endLink(const std::shared_ptr<SimulatedPeripheral>& own, std::optional<ble::Error> error);
     void failConnectionLater(const std::shared_ptr<ble::Peripheral>& peripheral, std::string reason);
 
     std::shared_ptr<Scheduler> scheduler_;

@@ -2,6 +2,7 @@
 #include "window_fixture.h"
 
 #include "fake_platform.h"
+#include "qt_ui/trend_chart.h"
 
 #include <QAccessible>
 #include <QDir>
@@ -122,8 +123,10 @@ TEST_F(WindowTest, ControlsCarryAccessibleNamesAndTabReachesThemInOrder)
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     window->scanButton()->setFocus(Qt::TabFocusReason);
-    const std::vector<QWidget*> order{window->deviceTable(), window->temperatureField(),
-                                      window->humidityField(), window->scanButton()};
+    const std::vector<QWidget*> order{
+        window->deviceTable(),   window->temperatureField(), window->temperatureAge(),
+        window->humidityField(), window->humidityAge(),      window->trendChart(),
+        window->logButton(),     window->statusLine(),       window->scanButton()};
     for (auto* expected : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), expected) << expected->accessibleName().toStdString();

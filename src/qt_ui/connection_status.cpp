@@ -1,0 +1,179 @@
+#include "qt_ui/connection_status.h"
+
+#include "app/log_forms.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace qtui {
+namespace {
+
+std::string nameOf(const ble::Peripheral& peripheral)
+{
+    return logform::printable(peripheral.name().value_or(peripheral.identifier()));
+}
+
+// The platform's wording when it knows nothing about what went wrong.
+bool saysNothing(const std::optional<std::string>& reason)
+{
+    if (!reason || reason->empty())
+        return true;
+    std::string lower(*reason);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.starts_with("unknown error");
+}
+
+} // namespace
+
+void ConnectionStatus::showDiagnostic(std::string_view line)
+{
+    constexpr std::string_view prefix = "Bluetooth: ";
+    if (line.starts_with(prefix))
+        line.remove_prefix(prefix.size());
+    diagnostic_ = Diagnostic{logform::printable(line), stateText()};
+    changed_();
+}
+
+std::string ConnectionStatus::text() const
+{
+    return diagnostic_ ? diagnostic_->line : stateText();
+}
+
+bool ConnectionStatus::radioUsable() const
+{
+    return radioState_ == ble::managerState::unknown || radioState_ == ble::managerState::poweredOn;
+}
+
+std::string ConnectionStatus::stateText() const
+{
+    if (radioState_ == ble::managerState::poweredOff)
+        return "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on).";
+    if (!radioUsable())
+        return "No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl status "
+               "bluetooth) and that rfkill does not block the adapter (rfkill list).";
+    const auto controller = controller_.lock();
+    if (controller && controller->connectionPeripheral) {
+        const auto name = nameOf(*controller->connectionPeripheral);
+        return controller->connectionEstablished ? "Connected to " + name : "Connecting to " + name + "…";
+    }
+    // The scan does not start again by itself once the radio is back.
+    if (scanLostRadio_)
+        return "Not scanning: Bluetooth was unavailable. Switch Scan off and on again.";
+    if (controller && isScanning()) {
+        const auto listed = controller->peripherals ? controller->peripherals->size() : 0;
+        return "Scanning: " + std::to_string(listed) + (listed == 1 ? " device" : " devices") + " listed";
+    }
+    if (loss_)
+        return lossText(*loss_);
+    return "Idle. Switch Scan on to look for the meter.";
+}
+
+std::string ConnectionStatus::lossText(const Loss& loss) const
+{
+    const auto name = nameOf(*loss.peripheral);
+    // Without its row selected, selecting the row is the way back.
+    const std::string retry = !canReconnect()        ? " Select it to connect again."
+                              : loss.failedToConnect ? " Reconnect tries again."
+                                                     : " Reconnect connects again.";
+    if (!saysNothing(loss.reason)) {
+        const auto reason = logform::printable(*loss.reason);
+        return (loss.failedToConnect ? "Could not connect to " : "Disconnected from ") + name + ": " +
+               reason + (reason.ends_with('.') ? "" : ".") + retry;
+    }
+    if (loss.failedToConnect)
+        return "Could not connect to " + name +
+               ". Is the meter in range and switched on? Is another program connected to it?" + retry;
+    return "Disconnected from " + name + ". Is the meter still in range and switched on?" + retry;
+}
+
+bool ConnectionStatus::canReconnect() const
+{
+    const auto controller = controller_.lock();
+    if (!loss_ || !controller || controller->connectionPeripheral || isScanning() || !radioUsable())
+        return false;
+    const auto table = controller->tableView.lock();
+    const long row = table ? table->selectedRow() : -1;
+    const auto& listed = controller->peripherals;
+    return row >= 0 && listed && static_cast<std::size_t>(row) < listed->size() &&
+           (*listed)[static_cast<std::size_t>(row)]->isEqual(*loss_->peripheral);
+}
+
+bool ConnectionStatus::isConnection(const ble::Peripheral& peripheral) const
+{
+    const auto controller = controller_.lock();
+    return controller && controller->connectionPeripheral &&
+           controller->connectionPeripheral->isEqual(peripheral);
+}
+
+bool ConnectionStatus::isScanning() const
+{
+    const auto controller = controller_.lock();
+    const auto button = controller ? controller->scanButton.lock() : nullptr;
+    return button && button->state() == ui::controlState::on;
+}
+
+void ConnectionStatus::settle()
+{
+    const auto controller = controller_.lock();
+    if (controller && (controller->connectionPeripheral || isScanning()))
+        loss_.reset();
+    scanLostRadio_ = isScanning() && (scanLostRadio_ || !radioUsable());
+    // A diagnostic is news until the state changes; it does not come back with an earlier state.
+    if (diagnostic_ && diagnostic_->shownOver != stateText())
+        diagnostic_.reset();
+    changed_();
+}
+
+void ConnectionStatus::centralManagerDidUpdateState(ble::CentralManager& central)
+{
+    radioState_ = central.state();
+    if (const auto controller = controller_.lock())
+        controller->centralManagerDidUpdateState(central);
+    settle();
+}
+
+void ConnectionStatus::centralManagerDidDiscoverPeripheral(ble::CentralManager& central,
+                                                           const std::shared_ptr<ble::Peripheral>& peripheral,
+                                                           const ble::AdvertisementData& advertisementData,
+                                                           int rssi)
+{
+    if (const auto controller = controller_.lock())
+        controller->centralManagerDidDiscoverPeripheral(central, peripheral, advertisementData, rssi);
+    settle();
+}
+
+void ConnectionStatus::centralManagerDidConnectPeripheral(ble::CentralManager& central,
+                                                          const std::shared_ptr<ble::Peripheral>& peripheral)
+{
+    if (const auto controller = controller_.lock())
+        controller->centralManagerDidConnectPeripheral(central, peripheral);
+    settle();
+}
+
+void ConnectionStatus::centralManagerDidFailToConnectPeripheral(
+    ble::CentralManager& central, const std::shared_ptr<ble::Peripheral>& peripheral,
+    const std::optional<ble::Error>& error)
+{
+    const bool attempted = isConnection(*peripheral);
+    if (const auto controller = controller_.lock())
+        controller->centralManagerDidFailToConnectPeripheral(central, peripheral, error);
+    if (attempted)
+        loss_ = Loss{peripheral, error ? std::optional(error->localizedDescription) : std::nullopt, true};
+    settle();
+}
+
+void ConnectionStatus::centralManagerDidDisconnectPeripheral(
+    ble::CentralManager& central, const std::shared_ptr<ble::Peripheral>& peripheral,
+    const std::optional<ble::Error>& error)
+{
+    // Without an error the report answers the application's own cancel.
+    const bool dropped = error && isConnection(*peripheral);
+    if (const auto controller = controller_.lock())
+        controller->centralManagerDidDisconnectPeripheral(central, peripheral, error);
+    if (dropped)
+        loss_ = Loss{peripheral, error->localizedDescription, false};
+    settle();
+}
+
+} // namespace qtui

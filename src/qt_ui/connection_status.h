@@ -1,0 +1,80 @@
+// What the window tells the user about the radio and the meter, in one line.
+// It stands between the central manager and the controller: every callback
+// goes on to the controller unchanged, and afterwards the status is worked
+// out again from what the controller holds, the radio's last reported state
+// and the last connection that was lost.
+#pragma once
+
+#include "app/ble.h"
+#include "app/view_controller.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qtui {
+
+class ConnectionStatus : public ble::CentralManagerDelegate {
+public:
+    // Called after every change the status may show.
+    explicit ConnectionStatus(std::function<void()> changed) : changed_(std::move(changed)) {}
+
+    // The controller that receives the callbacks and whose state is shown.
+    void watch(std::weak_ptr<ViewController> controller) { controller_ = std::move(controller); }
+    // The user acted on the window (scan, selection, reconnect).
+    void userActed() { settle(); }
+    // A line of the Bluetooth backend's own; shown until the status changes.
+    void showDiagnostic(std::string_view line);
+
+    std::string text() const;
+    // A drop or a failed connection left the meter that is still the selected row.
+    bool canReconnect() const;
+
+    void centralManagerDidUpdateState(ble::CentralManager& central) override;
+    void centralManagerDidDiscoverPeripheral(ble::CentralManager& central,
+                                             const std::shared_ptr<ble::Peripheral>& peripheral,
+                                             const ble::AdvertisementData& advertisementData,
+                                             int rssi) override;
+    void centralManagerDidConnectPeripheral(ble::CentralManager& central,
+                                            const std::shared_ptr<ble::Peripheral>& peripheral) override;
+    void centralManagerDidFailToConnectPeripheral(ble::CentralManager& central,
+                                                  const std::shared_ptr<ble::Peripheral>& peripheral,
+                                                  const std::optional<ble::Error>& error) override;
+    void centralManagerDidDisconnectPeripheral(ble::CentralManager& central,
+                                               const std::shared_ptr<ble::Peripheral>& peripheral,
+                                               const std::optional<ble::Error>& error) override;
+
+private:
+    struct Loss {
+        std::shared_ptr<ble::Peripheral> peripheral;
+        std::optional<std::string> reason;
+        bool failedToConnect;
+    };
+    struct Diagnostic {
+        std::string line;
+        // The status it replaces; it goes once the status is another.
+        std::string shownOver;
+    };
+
+    // The text the controller's and the radio's state give, without diagnostics.
+    std::string stateText() const;
+    std::string lossText(const Loss& loss) const;
+    bool isConnection(const ble::Peripheral& peripheral) const;
+    bool isScanning() const;
+    // The radio is on, or has not said yet.
+    bool radioUsable() const;
+    // A loss is over once the user scans or connects again.
+    void settle();
+
+    std::function<void()> changed_;
+    std::weak_ptr<ViewController> controller_;
+    int radioState_ = ble::managerState::unknown;
+    std::optional<Loss> loss_;
+    // Scan was on while the radio could not scan.
+    bool scanLostRadio_ = false;
+    std::optional<Diagnostic> diagnostic_;
+};
+
+} // namespace qtui

@@ -1,0 +1,133 @@
+#include "qt_ui/trend_chart.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace qtui {
+
+std::optional<double> readingValue(std::string_view displayText, std::string_view suffix)
+{
+    if (!displayText.ends_with(suffix))
+        return std::nullopt;
+    auto number = displayText.substr(0, displayText.size() - suffix.size());
+    while (!number.empty() && number.front() == ' ')
+        number.remove_prefix(1);
+    double value = 0.0;
+    const auto end = number.data() + number.size();
+    const auto [stop, error] = std::from_chars(number.data(), end, value, std::chars_format::fixed);
+    if (number.empty() || error != std::errc() || stop != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
+{
+    traces_[0] = {.title = tr("Temperature"),
+                  .unit = QString::fromUtf8(protocol::temperatureSuffix).trimmed(),
+                  .colour = QColor(200, 70, 40)};
+    traces_[1] = {.title = tr("Humidity"),
+                  .unit = QString::fromUtf8(protocol::humiditySuffix).trimmed(),
+                  .colour = QColor(40, 110, 200)};
+    setAccessibleName(tr("Trend"));
+    setAccessibleDescription(summary());
+    // Reached with Tab, so that a screen reader announces the summary.
+    setFocusPolicy(Qt::TabFocus);
+    setMinimumHeight(120);
+}
+
+void TrendChart::addReading(protocol::ReadingKind kind, double value,
+                            std::chrono::steady_clock::time_point at)
+{
+    if (!start_)
+        start_ = at;
+    auto& trace = traces_[kind == protocol::ReadingKind::temperature ? 0 : 1];
+    if (trace.points.empty()) {
+        trace.minimum = trace.maximum = value;
+    } else {
+        trace.minimum = std::min(trace.minimum, value);
+        trace.maximum = std::max(trace.maximum, value);
+    }
+    trace.points.emplace_back(std::chrono::duration<double>(at - *start_).count(), value);
+    if (trace.points.size() > capacity)
+        trace.points.pop_front();
+    const auto text = summary();
+    setAccessibleDescription(text);
+    setToolTip(text);
+    update();
+}
+
+QString TrendChart::traceSummary(const Trace& trace) const
+{
+    if (trace.points.empty())
+        return tr("%1: no readings yet").arg(trace.title);
+    return tr("%1: latest %2 %5, minimum %3 %5, maximum %4 %5")
+        .arg(trace.title, QString::number(trace.points.back().y()), QString::number(trace.minimum),
+             QString::number(trace.maximum), trace.unit);
+}
+
+QString TrendChart::summary() const
+{
+    return traceSummary(traces_[0]) + QStringLiteral("; ") + traceSummary(traces_[1]);
+}
+
+void TrendChart::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(rect(), palette().base());
+    painter.setPen(palette().mid().color());
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+
+    // The time axis spans the kept readings of both kinds.
+    double first = std::numeric_limits<double>::infinity();
+    double last = 0.0;
+    for (const auto& trace : traces_)
+        if (!trace.points.empty()) {
+            first = std::min(first, trace.points.front().x());
+            last = std::max(last, trace.points.back().x());
+        }
+    const QRectF inner = QRectF(rect()).adjusted(6, 4, -6, -4);
+    const double half = inner.height() / 2;
+    paintTrace(painter, traces_[0], QRectF(inner.left(), inner.top(), inner.width(), half), first, last);
+    paintTrace(painter, traces_[1], QRectF(inner.left(), inner.top() + half, inner.width(), half), first,
+               last);
+}
+
+void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF& area, double firstSecond,
+                            double lastSecond) const
+{
+    const QString caption = trace.points.empty()
+                                ? trace.title
+                                : tr("%1 %2 %3  (min %4, max %5)")
+                                      .arg(trace.title, QString::number(trace.points.back().y()), trace.unit,
+                                           QString::number(trace.minimum), QString::number(trace.maximum));
+    painter.setPen(palette().text().color());
+    const int lineHeight = painter.fontMetrics().height();
+    painter.drawText(area.topLeft() + QPointF(0, painter.fontMetrics().ascent()), caption);
+    if (trace.points.size() < 2)
+        return;
+
+    const QRectF plot = area.adjusted(0, lineHeight + 6, 0, -6);
+    // A flat trace is drawn through the middle.
+    const double low = trace.minimum == trace.maximum ? trace.minimum - 0.5 : trace.minimum;
+    const double high = trace.minimum == trace.maximum ? trace.maximum + 0.5 : trace.maximum;
+    const double span = std::max(lastSecond - firstSecond, 1.0);
+    QPainterPath path;
+    for (const auto& point : trace.points) {
+        const QPointF at(plot.left() + (point.x() - firstSecond) / span * plot.width(),
+                         plot.bottom() - (point.y() - low) / (high - low) * plot.height());
+        if (path.elementCount() == 0)
+            path.moveTo(at);
+        else
+            path.lineTo(at);
+    }
+    painter.setPen(QPen(trace.colour, 1.5));
+    painter.drawPath(path);
+}
+
+} // namespace qtui
