@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool frame = size == protocol::frameLength;
     const bool temperature = frame && data[4] == '0';
     const bool shown = temperature || (frame && data[4] == '4');
+    require(protocol::decodeFrame(value).has_value() == shown, "decodeFrame took or refused the wrong value");
     const auto valueText = text.substr(std::min(size, protocol::valueOffset), protocol::valueLength);
     const auto displayText =
         (reliability::isValidUtf8(valueText) ? valueText : "error") +
