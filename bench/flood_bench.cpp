@@ -6,7 +6,9 @@
 //     loop could not react to the user.
 #include "qt_ui/main_window.h"
 #include "simulated_radio/qt_scheduler.h"
+#include "simulated_radio/simulated_central_manager.h"
 #include "simulated_session.h"
+#include "timed_scheduler.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,12 +28,14 @@ double milliseconds(std::chrono::nanoseconds duration)
 
 void controllerAlone(int count)
 {
-    reliability::SimulatedSession session(reliability::floodWorld(count));
+    auto clock = std::make_shared<simradio::VirtualClock>();
+    auto scheduler = std::make_shared<TimedScheduler>(clock);
+    reliability::SimulatedSession session(reliability::floodWorld(count), clock, scheduler);
     session.scanOn();
     const auto started = std::chrono::steady_clock::now();
-    session.clock->advanceBy(simradio::Duration{10'000});
+    clock->advanceBy(simradio::Duration{10'000});
     const auto wall = std::chrono::steady_clock::now() - started;
-    const auto& timing = *session.scheduler;
+    const auto& timing = *scheduler;
     std::printf(
         "controller alone: %zu listed of %d, %zu callbacks in %.0f ms wall, longest callback %.3f ms, "
         "mean %.3f ms\n",
@@ -41,7 +45,7 @@ void controllerAlone(int count)
 
 int windowOnTheEventLoop(int count, QApplication& app)
 {
-    auto scheduler = std::make_shared<reliability::TimedScheduler>(std::make_shared<simradio::QtScheduler>());
+    auto scheduler = std::make_shared<TimedScheduler>(std::make_shared<simradio::QtScheduler>());
     auto log = std::make_shared<reliability::CountingLog>();
     qtui::MainWindow window({simradio::centralManagerFactory(scheduler, reliability::floodWorld(count)), log,
                              std::make_shared<ProgramWideValues>()});

@@ -1,10 +1,345 @@
-// The controller under any sequence of user actions and radio callbacks.
-#include "controller_driver.h"
+// The controller on the fake platform under whatever a byte stream decides:
+// the user's scan switch and row selections, and everything a radio can
+// report, in any order a real stack could deliver it, including answers that
+// arrive after their connection is gone. After each step it checks what must
+// always hold, whatever the radio sent.
+#include "fake_platform.h"
 #include "fuzz_check.h"
+#include "text_checks.h"
+
+#include <deque>
+#include <span>
+#include <utility>
+
+namespace {
+
+using Link = fake::CentralManager::Link;
+using Kind = fake::Request::Kind;
+
+// Turns the bytes into decisions; once they run out every read gives zero.
+class ByteReader {
+public:
+    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    bool empty() const { return offset_ >= bytes_.size(); }
+    std::uint8_t byte() { return empty() ? 0 : bytes_[offset_++]; }
+    // A number from 0 to bound - 1, from two bytes.
+    std::uint32_t below(std::size_t bound)
+    {
+        const std::uint32_t high = byte();
+        return bound == 0 ? 0 : static_cast<std::uint32_t>((high << 8 | byte()) % bound);
+    }
+    bool flag() { return byte() & 1; }
+    std::int32_t int32() { return static_cast<std::int32_t>(below(65536) << 16 | below(65536)); }
+    std::string text(std::size_t maxLength)
+    {
+        std::string out(below(maxLength + 1), '\0');
+        for (auto& c : out)
+            c = static_cast<char>(byte());
+        return out;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t offset_ = 0;
+};
+
+// FF01, FF02, any 16- or 32-bit UUID, or any 128-bit one.
+ble::Uuid pickUuid(ByteReader& reader)
+{
+    const auto choice = reader.below(5);
+    if (choice < 4)
+        return ble::Uuid::fromShort(choice < 2    ? 0xFF01 + choice
+                                    : choice == 2 ? reader.below(65536)
+                                                  : static_cast<std::uint32_t>(reader.int32()));
+    std::array<std::uint8_t, 16> bytes{};
+    for (auto& byte : bytes)
+        byte = reader.byte();
+    return ble::Uuid(bytes);
+}
+
+std::optional<ble::Error> maybeError(ByteReader& reader)
+{
+    return reader.flag() ? std::optional(ble::Error{reader.text(96)}) : std::nullopt;
+}
+
+// Mostly measurement frames of either kind, or anything else a device might
+// send, or nothing.
+std::optional<ble::Bytes> pickValue(ByteReader& reader)
+{
+    const auto choice = reader.below(4);
+    const auto text = reader.text(choice == 0 ? 600 : 19);
+    ble::Bytes value(text.begin(), text.end());
+    if (choice > 0) {
+        value.resize(19);
+        value[4] = choice == 1 ? '0' : choice == 2 ? '4' : value[4];
+    }
+    return reader.below(8) == 0 ? std::nullopt : std::optional(value);
+}
+
+// A discovery answer: an error, no list, or a list of a few entries, now and
+// then of many.
+template <typename Entry, typename MakeEntry>
+std::optional<ble::Error> answerDiscovery(ByteReader& reader,
+                                          std::optional<std::vector<std::shared_ptr<Entry>>>& slot,
+                                          MakeEntry makeEntry)
+{
+    const auto choice = reader.below(8);
+    if (choice == 0)
+        return ble::Error{reader.text(96)};
+    slot.reset();
+    if (choice > 1) {
+        slot.emplace(reader.below(choice == 2 ? 64 : 6));
+        for (auto& entry : *slot)
+            entry = makeEntry();
+    }
+    return std::nullopt;
+}
+
+class Driver {
+public:
+    Driver()
+    {
+        for (int i = 0; i < 4; ++i)
+            devices_.push_back(newObject("DEV-" + std::to_string(i), "Device " + std::to_string(i)));
+    }
+
+    // Runs one action, then the checks; the first broken rule, or nothing.
+    std::string step(ByteReader& reader)
+    {
+        ++steps_;
+        const auto listed = *controller().peripherals;
+        const auto rssis = controller().RSSIs;
+        const auto logLines = platform_.log->lines.size();
+        const auto action = reader.below(9);
+        scanOn_ = false;
+        auto violation = run(action, reader);
+        if (violation.empty())
+            violation = absorbRequests();
+        const auto& now = *controller().peripherals;
+        const bool unchanged = now == listed && controller().RSSIs == rssis;
+        const bool appended = action == 1 && now.size() == listed.size() + 1 &&
+                              std::equal(listed.begin(), listed.end(), now.begin()) &&
+                              std::equal(rssis.begin(), rssis.end(), controller().RSSIs.begin());
+        if (now.size() != controller().RSSIs.size())
+            violation = "peripherals and RSSIs differ in length";
+        else if (!unchanged && !appended && !(scanOn_ && now.empty()))
+            violation = "the device list changed in a way no step allows";
+        else if (central().connectedLinks() > 1)
+            violation = "more than one connection is open";
+        for (auto line = platform_.log->lines.begin() + static_cast<long>(logLines);
+             line != platform_.log->lines.end() && violation.empty(); ++line)
+            violation = reliability::lineFault(*line);
+        return violation.empty() ? violation : "step " + std::to_string(steps_) + ": " + violation;
+    }
+
+private:
+    std::string run(std::uint32_t action, ByteReader& reader)
+    {
+        auto& links = central().links;
+        switch (action) {
+        case 0: {
+            // The window may have lost its button; the action still names a sender.
+            const auto sender =
+                platform_.scanButton ? platform_.scanButton : std::make_shared<fake::Button>();
+            sender->currentState = static_cast<int>(reader.below(3)) - 1;
+            scanOn_ = sender->currentState == ui::controlState::on;
+            controller().refreshAction(*sender);
+            break;
+        }
+        case 1:
+            return report(reader);
+        case 2: {
+            std::vector<long> rows(reader.below(4));
+            for (auto& row : rows)
+                row =
+                    reader.flag() ? reader.int32() : static_cast<long>(reader.below(rssis().size() + 2)) - 1;
+            std::sort(rows.begin(), rows.end());
+            rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+            if (reader.flag())
+                platform_.select(rows);
+            else
+                for (const long row : rows)
+                    controller().tableViewViewForTableColumn(*platform_.table, {"name"}, row);
+            break;
+        }
+        case 3: {
+            // A pending link completes or fails, an open one drops; a drop always
+            // says why.
+            auto link = std::next(links.begin(), reader.below(links.size() + 1));
+            if (link == links.end())
+                break;
+            const auto [state, peripheral] = link->second;
+            if (state == Link::pending && reader.flag()) {
+                link->second.first = Link::connected;
+                delegate()->centralManagerDidConnectPeripheral(central(), peripheral);
+                break;
+            }
+            links.erase(link);
+            if (state == Link::pending)
+                delegate()->centralManagerDidFailToConnectPeripheral(central(), peripheral,
+                                                                     maybeError(reader));
+            else
+                delegate()->centralManagerDidDisconnectPeripheral(central(), peripheral,
+                                                                  ble::Error{reader.text(96)});
+            break;
+        }
+        case 4: {
+            // A connection completes although its request was cancelled meanwhile.
+            const auto device = devices_[reader.below(4)];
+            if (central().linkTo(*device) == Link::none) {
+                links[device->identifier()] = {Link::connected, device};
+                delegate()->centralManagerDidConnectPeripheral(central(), device);
+            }
+            break;
+        }
+        case 5:
+            if (!owed_.empty()) {
+                const auto index = reader.below(owed_.size());
+                const auto answer = owed_[index];
+                if (reader.flag())
+                    owed_.erase(owed_.begin() + index); // otherwise it comes again later
+                deliver(answer, reader);
+            }
+            break;
+        case 6:
+            platform_.runLoop->advance(reader.below(9) * 0.5);
+            break;
+        case 7:
+            central().currentState = static_cast<int>(reader.below(8));
+            delegate()->centralManagerDidUpdateState(central());
+            break;
+        default:
+            // The window's fields and button go away, or its view disappears and
+            // appears.
+            (reader.flag() ? platform_.temperature : platform_.humidity).reset();
+            if (reader.flag())
+                platform_.scanButton.reset();
+            controller().viewWillDisappear();
+            controller().viewDidAppear();
+        }
+        return {};
+    }
+
+    // A device reports, maybe as a new object and with a new name; it is listed
+    // only if it was not yet, is named and is stronger than -100.
+    std::string report(ByteReader& reader)
+    {
+        auto& device = devices_[reader.below(4)];
+        if (reader.below(4) == 0)
+            device = newObject(device->identifier(), std::nullopt);
+        if (reader.flag())
+            device->currentName = reader.flag() ? std::nullopt : std::optional(reader.text(300));
+        const int rssi = reader.flag() ? reader.int32() : static_cast<std::int8_t>(reader.byte());
+        ble::AdvertisementData advertisement;
+        for (auto entries = reader.below(4); entries > 0; --entries) {
+            const auto key = reader.text(32);
+            advertisement[key] = reader.text(64);
+        }
+        const auto before = rssis().size();
+        delegate()->centralManagerDidDiscoverPeripheral(central(), device, advertisement, rssi);
+        const bool listed = rssis().size() > before;
+        if (listed && (!device->name() || rssi <= -100 || rssis().back() != rssi ||
+                       controller().peripherals->back() != device))
+            return "listed an unnamed or weak peripheral, or not with its strength";
+        return {};
+    }
+
+    void deliver(const fake::Request& answer, ByteReader& reader)
+    {
+        const auto peripheral = std::static_pointer_cast<fake::Peripheral>(answer.peripheral);
+        const auto peripheralDelegate = peripheral->delegate.lock();
+        if (answer.kind == Kind::cancel) {
+            delegate()->centralManagerDidDisconnectPeripheral(central(), peripheral, std::nullopt);
+        } else if (answer.kind == Kind::discoverServices) {
+            const auto error = answerDiscovery(reader, peripheral->discovered, [&] {
+                return std::make_shared<fake::Service>(pickUuid(reader));
+            });
+            if (peripheralDelegate)
+                peripheralDelegate->peripheralDidDiscoverServices(peripheral, error);
+        } else if (answer.kind == Kind::discoverCharacteristics) {
+            const auto service = std::static_pointer_cast<fake::Service>(answer.service);
+            const auto error = answerDiscovery(reader, service->discovered, [&] {
+                const auto uuid = pickUuid(reader);
+                auto made = std::make_shared<fake::Characteristic>(uuid, reader.flag() ? reader.int32()
+                                                                                       : reader.byte());
+                owners_[made] = peripheral->identifier();
+                return made;
+            });
+            if (peripheralDelegate)
+                peripheralDelegate->peripheralDidDiscoverCharacteristicsForService(peripheral, service,
+                                                                                   error);
+        } else {
+            const auto characteristic = std::static_pointer_cast<fake::Characteristic>(answer.characteristic);
+            characteristic->notifying = reader.flag();
+            characteristic->currentValue = pickValue(reader);
+            if (peripheralDelegate && answer.kind == Kind::setNotify)
+                peripheralDelegate->peripheralDidUpdateNotificationStateForCharacteristic(
+                    peripheral, characteristic, maybeError(reader));
+            // A subscription is answered by notifications as well, a read by its
+            // value.
+            if (peripheralDelegate && (answer.kind == Kind::read || reader.flag()))
+                peripheralDelegate->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic,
+                                                                              maybeError(reader));
+        }
+    }
+
+    // Owes the radio's answer to every new request; a violation for a write that
+    // must not have gone out.
+    std::string absorbRequests()
+    {
+        for (const auto& peripheral : std::exchange(central().owedDisconnections, {}))
+            owed_.push_back({.kind = Kind::cancel, .peripheral = peripheral});
+        for (const auto& object : everyObject_)
+            for (auto& request : std::exchange(object->requests, {})) {
+                request.peripheral = object;
+                if (request.kind != Kind::write) {
+                    owed_.push_back(request);
+                    continue;
+                }
+                const auto& connection = controller().connectionPeripheral;
+                if (central().linkTo(*object) != Link::connected || !controller().connectionEstablished ||
+                    !connection || !connection->isEqual(*object) || !controller().counter)
+                    return "a request went to " + object->identifier() + ", not the armed, open connection";
+                if (owners_[request.characteristic] != object->identifier() ||
+                    request.characteristic->uuid().uuidString() != "FF01" ||
+                    request.value != ble::Bytes{0x5E} || request.writeType != ble::WriteType::withoutResponse)
+                    return "a write that is not the measurement request on the device's "
+                           "own FF01";
+            }
+        // A radio that owes this many answers has lost the oldest ones.
+        while (owed_.size() > 512)
+            owed_.pop_front();
+        return {};
+    }
+
+    std::shared_ptr<fake::Peripheral> newObject(const std::string& identifier,
+                                                std::optional<std::string> name)
+    {
+        return everyObject_.emplace_back(std::make_shared<fake::Peripheral>(identifier, std::move(name)));
+    }
+    ViewController& controller() { return *platform_.controller; }
+    const std::vector<int>& rssis() { return controller().RSSIs; }
+    fake::CentralManager& central() { return *platform_.central; }
+    std::shared_ptr<ble::CentralManagerDelegate> delegate() { return central().delegate.lock(); }
+
+    fake::Platform platform_;
+    std::vector<std::shared_ptr<fake::Peripheral>> devices_;
+    std::vector<std::shared_ptr<fake::Peripheral>> everyObject_;
+    std::deque<fake::Request> owed_;
+    std::map<std::shared_ptr<ble::Characteristic>, std::string> owners_;
+    std::size_t steps_ = 0;
+    bool scanOn_ = false;
+};
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const auto violation = reliability::runActions({data, size});
-    reliability::require(violation.empty(), violation);
+    ByteReader reader({data, size});
+    Driver driver;
+    while (!reader.empty()) {
+        const auto violation = driver.step(reader);
+        reliability::require(violation.empty(), violation);
+    }
     return 0;
 }

@@ -1,6 +1,6 @@
-// Without libFuzzer, a fuzz target runs every input file it is given (or every
-// file in a given folder) once, so the corpus and every past finding are
-// checked by each build's tests.
+// Without libFuzzer, a fuzz target runs every input file in the folders or
+// files it is given once, so the corpus and every past finding are checked by
+// each build's tests.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,31 +10,21 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void runFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     std::size_t inputs = 0;
+    const auto run = [&](const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        ++inputs;
+    };
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                runFile(entry.path());
-                ++inputs;
-            }
-        } else {
-            runFile(path);
-            ++inputs;
-        }
+        if (!std::filesystem::is_directory(argv[i]))
+            run(argv[i]);
+        else
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+                run(entry.path());
     }
     std::printf("%zu inputs ran\n", inputs);
     return inputs > 0 ? 0 : 1;

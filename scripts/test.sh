@@ -3,13 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh build
+scripts/build.sh build -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 ctest --test-dir build --output-on-failure --timeout 600
 
 # Every test again with AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer: any report fails the test that made it.
 stage_started=$SECONDS
-scripts/build.sh build-asan -DTHERMOHYGRO_SANITIZE=ON
+scripts/build.sh build-asan -DTHERMOHYGRO_SANITIZE=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure --timeout 600

@@ -1,72 +1,61 @@
+// The forms the log writes values in, the UUID forms, and strict UTF-8, case by case.
 #include "app/ble.h"
 #include "app/log_forms.h"
 
 #include <gtest/gtest.h>
 
-TEST(LogForms, DecimalOptionalBytesListAndSeparator)
+TEST(LogForms, WriteEachValueInItsForm)
 {
-    EXPECT_EQ(logform::decimal(0), "0");
-    EXPECT_EQ(logform::decimal(-100), "-100");
-    EXPECT_EQ(logform::decimal(INT64_MIN), "-9223372036854775808");
-    EXPECT_EQ(logform::optional("3"), "Optional(3)");
-    EXPECT_EQ(logform::optional(std::nullopt), "nil");
-    EXPECT_EQ(logform::optionalQuoted("SIM"), "Optional(\"SIM\")");
-    EXPECT_EQ(logform::optionalQuoted(""), "Optional(\"\")");
-    EXPECT_EQ(logform::optionalQuoted(std::nullopt), "nil");
-    EXPECT_EQ(logform::bytesText(1), "1 bytes");
-    EXPECT_EQ(logform::bytesText(19), "19 bytes");
-    EXPECT_EQ(logform::list({}), "[]");
-    EXPECT_EQ(logform::list({"-67"}), "[-67]");
-    EXPECT_EQ(logform::list({"-67", "-70", "a b"}), "[-67, -70, a b]");
-    EXPECT_EQ(logform::separator(29), std::string(29, '*'));
+    const auto replaced = [](int count) {
+        std::string text;
+        while (count-- > 0)
+            text += "\uFFFD";
+        return text;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {logform::decimal(INT64_MIN), "-9223372036854775808"},
+        {logform::optional("3"), "Optional(3)"},
+        {logform::optional(std::nullopt), "nil"},
+        {logform::optionalQuoted(""), "Optional(\"\")"},
+        {logform::optionalQuoted(std::nullopt), "nil"},
+        {logform::bytesText(1), "1 bytes"},
+        {logform::list({}), "[]"},
+        {logform::list({"-67", "a b"}), "[-67, a b]"},
+        {logform::separator(3), "***"},
+        // Quotes, backslashes and control characters (C0, DEL, C1) are escaped; other text is kept.
+        {logform::quoted("\u00B0\u00A0\u02DA say \"hi\" \\o/"),
+         "\"\u00B0\u00A0\u02DA say \\\"hi\\\" \\\\o/\""},
+        {logform::quoted(std::string("\n\r\t\0\x1B\x7F\x01", 7)), R"("\n\r\t\0\u{1B}\u{7F}\u{01}")"},
+        {logform::quoted("\xC2\x80\xC2\x85\xC2\x9F"), R"("\u{80}\u{85}\u{9F}")"},
+        {logform::printable("<name = \"x\\\">\n"), "<name = \"x\\\">\\n"},
+        // Each byte of an invalid sequence becomes U+FFFD: cut short, overlong, surrogate, beyond U+10FFFF.
+        {logform::quoted("a\xFF"
+                         "b\xC3"),
+         "\"a" + replaced(1) + "b" + replaced(1) + "\""},
+        {logform::quoted("\xC0\xAF\xE0\x80\xAF"), "\"" + replaced(5) + "\""},
+        {logform::quoted("\xED\xA0\x80"), "\"" + replaced(3) + "\""},
+        {logform::quoted("\xF4\x90\x80\x80\xF5\x80\x80\x80"), "\"" + replaced(8) + "\""},
+        {logform::quoted("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"), "\"\U00010000\U0010FFFF\""}};
+    for (const auto& [written, expected] : cases)
+        EXPECT_EQ(written, expected);
 }
 
-TEST(LogForms, QuotedEscapesQuotesBackslashesAndControlCharacters)
+TEST(Uuid, ReadsTheShortAndFullFormsAndWritesTheShortestUpperCase)
 {
-    EXPECT_EQ(logform::quoted("Thermo \u00B0 Meter \u02DA"), "\"Thermo \u00B0 Meter \u02DA\"")
-        << "ordinary text, non-ASCII included, prints unchanged";
-    EXPECT_EQ(logform::quoted("say \"hi\" \\o/"), R"("say \"hi\" \\o/")");
-    EXPECT_EQ(logform::quoted("a\nb\rc\td"), R"("a\nb\rc\td")");
-    EXPECT_EQ(logform::quoted(std::string("x\0y", 3)), R"("x\0y")");
-    EXPECT_EQ(logform::quoted("\x1B[31m\x7F\x01"), R"("\u{1B}[31m\u{7F}\u{01}")");
-}
-
-TEST(LogForms, InvalidUtf8BecomesReplacementCharacters)
-{
-    EXPECT_EQ(logform::quoted("a\xFF"
-                              "b"),
-              "\"a\uFFFDb\"");
-    // A sequence cut short, an overlong form and a surrogate are all invalid.
-    EXPECT_EQ(logform::quoted("\xC3"), "\"\uFFFD\"");
-    EXPECT_EQ(logform::quoted("\xC0\xAF"), "\"\uFFFD\uFFFD\"");
-    EXPECT_EQ(logform::quoted("\xED\xA0\x80"), "\"\uFFFD\uFFFD\uFFFD\"");
-}
-
-TEST(LogForms, PrintableKeepsQuotesButEscapesControlCharacters)
-{
-    EXPECT_EQ(logform::printable("<Peripheral: name = \"x\">"), "<Peripheral: name = \"x\">");
-    EXPECT_EQ(logform::printable("line one\nline two"), "line one\\nline two");
-}
-
-TEST(Uuid, ShortAndFullForms)
-{
-    const auto ff02 = ble::Uuid::fromString("FF02");
-    ASSERT_TRUE(ff02);
-    EXPECT_EQ(ff02->uuidString(), "FF02");
-    EXPECT_EQ(ble::Uuid::fromString("ff02"), ff02) << "hex digits in either case";
-    EXPECT_EQ(ble::Uuid::fromString("0000FF02-0000-1000-8000-00805F9B34FB"), ff02);
-    EXPECT_EQ(ble::Uuid::fromShort(0xFF02), ff02);
-    EXPECT_NE(ble::Uuid::fromString("FF01"), ff02);
-
-    EXPECT_EQ(ble::Uuid::fromString("12345678")->uuidString(), "12345678");
-    const auto vendor = ble::Uuid::fromString("6e400001-b5a3-f393-e0a9-e50e24dcca9e");
-    ASSERT_TRUE(vendor);
-    EXPECT_EQ(vendor->uuidString(), "6E400001-B5A3-F393-E0A9-E50E24DCCA9E");
-    EXPECT_EQ(vendor->description(), vendor->uuidString());
-}
-
-TEST(Uuid, RejectsMalformedText)
-{
-    for (const auto* text : {"", "FF0", "FF0G", "FF02-", "6e400001-b5a3-f393-e0a9+e50e24dcca9e", "xyz"})
-        EXPECT_FALSE(ble::Uuid::fromString(text)) << text;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"FF02", "FF02"},
+        {"ff0a", "FF0A"},
+        {"0000FF02-0000-1000-8000-00805F9B34FB", "FF02"},
+        {"12345678", "12345678"},
+        {"00123456", "00123456"},
+        {"6e400001-b5a3-f393-e0a9-e50e24dcca9e", "6E400001-B5A3-F393-E0A9-E50E24DCCA9E"},
+        {"", "none"},
+        {"FF0", "none"},
+        {"FF0G", "none"},
+        {"6e400001-b5a3-f393e-0a9-e50e24dcca9e", "none"}};
+    for (const auto& [text, written] : cases) {
+        const auto uuid = ble::Uuid::fromString(text);
+        EXPECT_EQ(uuid ? uuid->uuidString() : "none", written) << text;
+    }
+    EXPECT_EQ(ble::Uuid::fromShort(0xFF02), ble::Uuid::fromString("FF02"));
 }

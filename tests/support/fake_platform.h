@@ -1,15 +1,13 @@
 // A fake platform for the controller: every call the controller makes is
-// recorded, and a test delivers the platform's callbacks by hand.
+// recorded, the links to the devices are tracked as a radio would, and a
+// test, a scenario or the controller fuzzer delivers the callbacks by hand.
 #pragma once
 
-#include "app/ble.h"
-#include "app/log_sink.h"
-#include "app/timer.h"
-#include "app/ui.h"
 #include "app/view_controller.h"
 #include "discovery/scan_table_cell_view.h"
 
-#include <cstddef>
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,15 +24,33 @@ public:
 // Fires scheduled timers on a virtual clock.
 class RunLoop : public app::RunLoop {
 public:
-    void addTimer(std::shared_ptr<app::Timer> timer, std::string_view mode) override;
-    // Moves the clock forward, firing every timer that falls due on the way.
-    void advance(double seconds);
-
     struct Scheduled {
         std::shared_ptr<app::Timer> timer;
         std::string mode;
         double due;
     };
+
+    void addTimer(std::shared_ptr<app::Timer> timer, std::string_view mode) override
+    {
+        scheduled.push_back({timer, std::string(mode), now + timer->timeInterval().count()});
+    }
+    // Moves the clock forward, firing every timer that falls due on the way.
+    void advance(double seconds)
+    {
+        const double end = now + seconds;
+        const auto earlier = [](const auto& a, const auto& b) { return a.due < b.due; };
+        for (auto next = scheduled.begin();
+             (next = std::min_element(scheduled.begin(), scheduled.end(), earlier)) != scheduled.end() &&
+             next->due <= end;) {
+            now = next->due;
+            next->timer->fire();
+            next->due += next->timer->timeInterval().count();
+            if (!next->timer->isValid())
+                scheduled.erase(next);
+        }
+        now = end;
+    }
+
     std::vector<Scheduled> scheduled;
     double now = 0.0;
 };
@@ -46,7 +62,11 @@ public:
     std::uint32_t properties() const override { return properties_; }
     bool isNotifying() const override { return notifying; }
     std::optional<ble::Bytes> value() const override { return currentValue; }
-    std::string description() const override;
+    std::string description() const override
+    {
+        return "<Characteristic: UUID = " + uuid_.uuidString() +
+               ", properties = " + std::to_string(properties_) + ">";
+    }
 
     bool notifying = false;
     std::optional<ble::Bytes> currentValue;
@@ -64,7 +84,7 @@ public:
     {
         return discovered;
     }
-    std::string description() const override;
+    std::string description() const override { return "<Service: UUID = " + uuid_.uuidString() + ">"; }
 
     std::optional<std::vector<std::shared_ptr<ble::Characteristic>>> discovered;
 
@@ -72,38 +92,74 @@ private:
     ble::Uuid uuid_;
 };
 
-// A request the controller sent to a peripheral.
+// A call the controller made to the central manager or to a peripheral.
 struct Request {
-    enum class Kind { discoverServices, discoverCharacteristics, setNotify, read, write };
+    enum class Kind {
+        scan,
+        stopScan,
+        connect,
+        cancel,
+        discoverServices,
+        discoverCharacteristics,
+        setNotify,
+        read,
+        write
+    };
     Kind kind;
-    std::shared_ptr<ble::Service> service;
-    std::shared_ptr<ble::Characteristic> characteristic;
-    ble::Bytes value;
-    std::optional<ble::WriteType> writeType;
+    std::shared_ptr<ble::Peripheral> peripheral = {};
+    std::shared_ptr<ble::Service> service = {};
+    std::shared_ptr<ble::Characteristic> characteristic = {};
+    // What was written; for a scan, whether duplicates were asked for; for setNotify, whether enabled.
+    ble::Bytes value = {};
+    std::optional<ble::WriteType> writeType = {};
 };
 
-class Peripheral : public ble::Peripheral, public std::enable_shared_from_this<Peripheral> {
+// The requests of one kind, in the order they were made.
+inline std::vector<Request> ofKind(const std::vector<Request>& requests, Request::Kind kind)
+{
+    std::vector<Request> matching;
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(matching),
+                 [kind](const auto& request) { return request.kind == kind; });
+    return matching;
+}
+
+class Peripheral : public ble::Peripheral {
 public:
+    using Kind = Request::Kind;
+
     Peripheral(std::string identifier, std::optional<std::string> name)
         : currentName(std::move(name)), identifier_(std::move(identifier))
     {
     }
     std::string identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return currentName; }
-    std::string description() const override;
-    void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override
+    std::string description() const override
     {
-        delegate = std::move(newDelegate);
+        return "<Peripheral: identifier = " + identifier_ + ", name = " + currentName.value_or("(null)") +
+               ">";
     }
-    void discoverServices() override;
+    void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override { delegate = newDelegate; }
+    void discoverServices() override { requests.push_back({.kind = Kind::discoverServices}); }
     std::optional<std::vector<std::shared_ptr<ble::Service>>> services() const override { return discovered; }
-    void discoverCharacteristics(const std::shared_ptr<ble::Service>& service) override;
-    void setNotifyValue(bool enabled, const std::shared_ptr<ble::Characteristic>& characteristic) override;
-    void readValue(const std::shared_ptr<ble::Characteristic>& characteristic) override;
+    void discoverCharacteristics(const std::shared_ptr<ble::Service>& service) override
+    {
+        requests.push_back({.kind = Kind::discoverCharacteristics, .service = service});
+    }
+    void setNotifyValue(bool enabled, const std::shared_ptr<ble::Characteristic>& characteristic) override
+    {
+        requests.push_back({.kind = Kind::setNotify, .characteristic = characteristic, .value = {enabled}});
+    }
+    void readValue(const std::shared_ptr<ble::Characteristic>& characteristic) override
+    {
+        requests.push_back({.kind = Kind::read, .characteristic = characteristic});
+    }
     void writeValue(const ble::Bytes& value, const std::shared_ptr<ble::Characteristic>& characteristic,
-                    ble::WriteType type) override;
-
-    std::vector<Request> requestsOf(Request::Kind kind) const;
+                    ble::WriteType type) override
+    {
+        requests.push_back(
+            {.kind = Kind::write, .characteristic = characteristic, .value = value, .writeType = type});
+    }
+    std::vector<Request> requestsOf(Kind kind) const { return ofKind(requests, kind); }
 
     std::optional<std::string> currentName;
     std::weak_ptr<ble::PeripheralDelegate> delegate;
@@ -114,27 +170,48 @@ private:
     std::string identifier_;
 };
 
-// A request the controller sent to the central manager.
-struct CentralCall {
-    enum class Kind { scan, stopScan, connect, cancel };
-    Kind kind;
-    std::shared_ptr<ble::Peripheral> peripheral;
-    std::optional<ble::ScanOptions> options;
-};
-
 class CentralManager : public ble::CentralManager {
 public:
-    int state() const override { return currentState; }
-    void scanForPeripherals(const ble::ScanOptions& options) override;
-    void stopScan() override;
-    void connectPeripheral(const std::shared_ptr<ble::Peripheral>& peripheral) override;
-    void cancelPeripheralConnection(const std::shared_ptr<ble::Peripheral>& peripheral) override;
+    enum class Link { none, pending, connected };
 
-    std::vector<CentralCall> callsOf(CentralCall::Kind kind) const;
+    int state() const override { return currentState; }
+    void scanForPeripherals(const ble::ScanOptions& options) override
+    {
+        calls.push_back({.kind = Request::Kind::scan, .value = {options.allowDuplicates}});
+    }
+    void stopScan() override { calls.push_back({.kind = Request::Kind::stopScan}); }
+    void connectPeripheral(const std::shared_ptr<ble::Peripheral>& peripheral) override
+    {
+        calls.push_back({.kind = Request::Kind::connect, .peripheral = peripheral});
+        if (linkTo(*peripheral) == Link::none)
+            links[peripheral->identifier()] = {Link::pending, peripheral};
+    }
+    void cancelPeripheralConnection(const std::shared_ptr<ble::Peripheral>& peripheral) override
+    {
+        calls.push_back({.kind = Request::Kind::cancel, .peripheral = peripheral});
+        if (links.erase(peripheral->identifier()) > 0)
+            owedDisconnections.push_back(peripheral);
+    }
+    std::vector<Request> callsOf(Request::Kind kind) const { return ofKind(calls, kind); }
+
+    Link linkTo(const ble::Peripheral& peripheral) const
+    {
+        const auto link = links.find(peripheral.identifier());
+        return link == links.end() ? Link::none : link->second.first;
+    }
+    std::size_t connectedLinks() const
+    {
+        return std::count_if(links.begin(), links.end(),
+                             [](const auto& link) { return link.second.first == Link::connected; });
+    }
 
     int currentState = ble::managerState::poweredOn;
     std::weak_ptr<ble::CentralManagerDelegate> delegate;
-    std::vector<CentralCall> calls;
+    std::vector<Request> calls;
+    // The radio's view of each device's link, by identifier, with the object it was made for.
+    std::map<std::string, std::pair<Link, std::shared_ptr<ble::Peripheral>>> links;
+    // A cancelled link is answered later by a disconnection without error.
+    std::vector<std::shared_ptr<ble::Peripheral>> owedDisconnections;
 };
 
 class TextField : public ui::TextField {
@@ -169,35 +246,120 @@ struct Cell {
 
 class TableView : public ui::TableView {
 public:
-    void setDelegate(std::weak_ptr<ui::TableViewDelegate> newDelegate) override
-    {
-        delegate = std::move(newDelegate);
-    }
+    void setDelegate(std::weak_ptr<ui::TableViewDelegate> newDelegate) override { delegate = newDelegate; }
     void setDataSource(std::weak_ptr<ui::TableViewDataSource> newDataSource) override
     {
-        dataSource = std::move(newDataSource);
+        dataSource = newDataSource;
     }
     void reloadData() override { ++reloads; }
     long selectedRow() const override { return selection.empty() ? -1 : selection.front(); }
     std::vector<long> selectedRowIndexes() const override { return selection; }
-    std::shared_ptr<ui::TableCellView> makeViewWithIdentifier(std::string_view identifier) override;
+    // Only the "defaultRow" prototype is registered: any other identifier gives no cell.
+    std::shared_ptr<ui::TableCellView> makeViewWithIdentifier(std::string_view identifier) override
+    {
+        if (identifier != "defaultRow")
+            return nullptr;
+        const auto& cell = cells.emplace_back();
+        cell.view->deviceNameTextField = cell.name;
+        cell.view->deviceID_TextField = cell.id;
+        cell.view->deviceRSSI_TextField = cell.rssi;
+        return cell.view;
+    }
 
     int reloads = 0;
     std::vector<long> selection;
-    std::vector<std::string> requestedIdentifiers;
     std::vector<Cell> cells;
     std::weak_ptr<ui::TableViewDelegate> delegate;
     std::weak_ptr<ui::TableViewDataSource> dataSource;
 };
 
-std::shared_ptr<Characteristic> makeCharacteristic(std::string_view uuid, std::uint32_t properties);
+inline std::shared_ptr<Characteristic> makeCharacteristic(std::string_view uuid, std::uint32_t properties)
+{
+    return std::make_shared<Characteristic>(*ble::Uuid::fromString(uuid), properties);
+}
+
 // A service whose characteristics were discovered.
-std::shared_ptr<Service> makeService(std::string_view uuid,
-                                     std::vector<std::shared_ptr<ble::Characteristic>> characteristics);
+inline std::shared_ptr<Service> makeService(std::string_view uuid,
+                                            std::vector<std::shared_ptr<ble::Characteristic>> characteristics)
+{
+    auto service = std::make_shared<Service>(*ble::Uuid::fromString(uuid));
+    service->discovered = std::move(characteristics);
+    return service;
+}
 
 // A whole platform around one controller, with its view loaded.
 struct Platform {
-    Platform();
+    Platform()
+    {
+        const auto makeCentral = [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
+            central->delegate = delegate;
+            return central;
+        };
+        controller = std::make_shared<ViewController>(
+            ViewController::Platform{log, makeCentral, runLoop, programWide});
+        controller->tableView = table;
+        controller->temperatureTxtFld = temperature;
+        controller->moistureTxtFld = humidity;
+        controller->scanButton = scanButton;
+        controller->viewDidLoad();
+    }
+
+    // The user switches the scan button on or off.
+    void toggleScan(bool on)
+    {
+        scanButton->currentState = on ? ui::controlState::on : ui::controlState::off;
+        controller->refreshAction(*scanButton);
+    }
+    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
+                ble::AdvertisementData advertisement = {})
+    {
+        controller->centralManagerDidDiscoverPeripheral(*central, peripheral, advertisement, rssi);
+    }
+    // The user selects rows; the table tells its delegate.
+    void select(std::vector<long> rows)
+    {
+        table->selection = std::move(rows);
+        controller->tableViewSelectionDidChange(ui::Notification{table});
+    }
+    // The radio completes, refuses or ends a link and says so.
+    void connect(const std::shared_ptr<Peripheral>& peripheral)
+    {
+        central->links[peripheral->identifier()] = {CentralManager::Link::connected, peripheral};
+        controller->centralManagerDidConnectPeripheral(*central, peripheral);
+    }
+    void failToConnect(const std::shared_ptr<Peripheral>& peripheral, std::optional<ble::Error> error)
+    {
+        central->links.erase(peripheral->identifier());
+        controller->centralManagerDidFailToConnectPeripheral(*central, peripheral, error);
+    }
+    void disconnect(const std::shared_ptr<Peripheral>& peripheral,
+                    std::optional<ble::Error> error = std::nullopt)
+    {
+        central->links.erase(peripheral->identifier());
+        controller->centralManagerDidDisconnectPeripheral(*central, peripheral, error);
+    }
+    // The peripheral reports its services, then each service its characteristics.
+    void discoverGatt(const std::shared_ptr<Peripheral>& peripheral,
+                      std::vector<std::shared_ptr<Service>> services)
+    {
+        peripheral->discovered.emplace(services.begin(), services.end());
+        controller->peripheralDidDiscoverServices(peripheral, std::nullopt);
+        for (const auto& service : services)
+            controller->peripheralDidDiscoverCharacteristicsForService(peripheral, service, std::nullopt);
+    }
+    void deliverValue(const std::shared_ptr<Peripheral>& peripheral,
+                      const std::shared_ptr<Characteristic>& characteristic, std::optional<ble::Bytes> value,
+                      std::optional<ble::Error> error = std::nullopt)
+    {
+        characteristic->currentValue = std::move(value);
+        controller->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic, error);
+    }
+    // Log lines written from the given index on.
+    std::vector<std::string> linesSince(std::size_t first) const
+    {
+        return {log->lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, log->lines.size())),
+                log->lines.end()};
+    }
 
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::shared_ptr<RunLoop> runLoop = std::make_shared<RunLoop>();
@@ -208,24 +370,6 @@ struct Platform {
     std::shared_ptr<TextField> humidity = std::make_shared<TextField>();
     std::shared_ptr<Button> scanButton = std::make_shared<Button>();
     std::shared_ptr<ViewController> controller;
-
-    // The user switches the scan button on or off.
-    void toggleScan(bool on);
-    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
-                ble::AdvertisementData advertisement = {});
-    // The user selects rows; the table tells its delegate.
-    void select(std::vector<long> rows);
-    void connect(const std::shared_ptr<Peripheral>& peripheral);
-    void disconnect(const std::shared_ptr<Peripheral>& peripheral,
-                    std::optional<ble::Error> error = std::nullopt);
-    // The peripheral reports its services, then each service its characteristics.
-    void discoverGatt(const std::shared_ptr<Peripheral>& peripheral,
-                      std::vector<std::shared_ptr<Service>> services);
-    void deliverValue(const std::shared_ptr<Peripheral>& peripheral,
-                      const std::shared_ptr<Characteristic>& characteristic, ble::Bytes value);
-
-    // Log lines written from the given index on.
-    std::vector<std::string> linesSince(std::size_t first) const;
 };
 
 } // namespace fake
