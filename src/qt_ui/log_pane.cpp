@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qtui {
@@ -24,7 +25,7 @@ LogPane::LogPane(QWidget* parent) : QWidget(parent)
     // Enter presses it like Space.
     copyButton_->setAutoDefault(true);
     connect(copyButton_, &QPushButton::clicked, this,
-            [this] { QGuiApplication::clipboard()->setText(lines_->toPlainText()); });
+            [this] { QGuiApplication::clipboard()->setText(text()); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -37,7 +38,43 @@ LogPane::LogPane(QWidget* parent) : QWidget(parent)
 
 void LogPane::appendLine(std::string_view line)
 {
-    lines_->appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    kept_.push_back(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    keptCharacters_ += kept_.back().size();
+    while (kept_.size() > maxLines || (kept_.size() > 1 && keptCharacters_ > maxCharacters)) {
+        keptCharacters_ -= kept_.front().size();
+        kept_.pop_front();
+    }
+    if (!isVisible())
+        return;
+    if (pending_.isEmpty())
+        QTimer::singleShot(0, this, &LogPane::showPending);
+    pending_.append(kept_.back());
+}
+
+QString LogPane::text() const
+{
+    return QStringList(kept_.begin(), kept_.end()).join(u'\n');
+}
+
+void LogPane::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    pending_.clear();
+    lines_->setPlainText(text());
+}
+
+void LogPane::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    lines_->clear();
+}
+
+void LogPane::showPending()
+{
+    if (pending_.isEmpty())
+        return;
+    lines_->appendPlainText(pending_.join(u'\n'));
+    pending_.clear();
 }
 
 void TeeLogSink::writeLine(std::string_view line)

@@ -1,12 +1,17 @@
 // The log in the window, for bug reports: the same lines as standard output,
-// the last maxLines of them, and a button that copies them all.
+// the last maxLines of them, and a button that copies them all. The lines are
+// kept aside and laid out only while the pane is open, a batch per turn of the
+// event loop: a crowded scan logs thousands of long lines that nobody reads.
 #pragma once
 
 #include "app/log_sink.h"
 
 #include <QPointer>
+#include <QString>
+#include <QStringList>
 #include <QWidget>
 
+#include <deque>
 #include <memory>
 #include <string_view>
 
@@ -20,16 +25,30 @@ class LogPane : public QWidget {
 
 public:
     static constexpr int maxLines = 10'000;
+    // A bound on the kept text too, since one line can list a whole room's signal strengths.
+    static constexpr qsizetype maxCharacters = 4 * 1024 * 1024;
 
     explicit LogPane(QWidget* parent = nullptr);
 
     void appendLine(std::string_view line);
+    // The kept lines, one per line: what Copy log copies.
+    QString text() const;
     QPlainTextEdit* lines() const { return lines_; }
     QPushButton* copyButton() const { return copyButton_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    void showPending();
+
     QPlainTextEdit* lines_ = nullptr;
     QPushButton* copyButton_ = nullptr;
+    std::deque<QString> kept_;
+    qsizetype keptCharacters_ = 0;
+    // Kept lines not yet laid out in the open pane.
+    QStringList pending_;
 };
 
 // Each line to the sink first, then to the pane while the pane exists.

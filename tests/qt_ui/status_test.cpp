@@ -300,7 +300,7 @@ TEST_F(StatusTest, BackendLinesGoToStandardErrorAndTheStatusLineNeverToTheLog)
     EXPECT_EQ(status(), QStringLiteral("Scanning: 0 devices listed")) << "the line does not come back";
 
     // The log pane holds exactly the lines of standard output.
-    const auto pane = window.logPane()->lines()->toPlainText().split('\n');
+    const auto pane = window.logPane()->text().split('\n');
     ASSERT_EQ(static_cast<std::size_t>(pane.size()), log->lines.size());
     for (std::size_t i = 0; i < log->lines.size(); ++i) {
         EXPECT_EQ(pane[static_cast<int>(i)].toStdString(), log->lines[i]);
@@ -308,6 +308,8 @@ TEST_F(StatusTest, BackendLinesGoToStandardErrorAndTheStatusLineNeverToTheLog)
     }
     window.logButton()->click();
     ASSERT_TRUE(window.logPane()->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.logPane()->lines()->toPlainText() == window.logPane()->text(); }));
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     window.logButton()->setFocus(Qt::TabFocusReason);
@@ -318,7 +320,7 @@ TEST_F(StatusTest, BackendLinesGoToStandardErrorAndTheStatusLineNeverToTheLog)
         EXPECT_EQ(QApplication::focusWidget(), next) << "Tab reaches the open pane's controls";
     }
     QTest::keyClick(window.logPane()->copyButton(), Qt::Key_Return);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), window.logPane()->lines()->toPlainText());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), window.logPane()->text());
 }
 
 TEST_F(StatusTest, NewControlsAreNamedAndTheStatusIsReadAsAValue)
@@ -343,7 +345,7 @@ TEST_F(StatusTest, NewControlsAreNamedAndTheStatusIsReadAsAValue)
     EXPECT_TRUE(window.findChild<QStatusBar*>()->isAncestorOf(window.statusLine()));
 }
 
-TEST(LogPane, KeepsTheLastTenThousandLines)
+TEST(LogPane, KeepsTheLastTenThousandLinesWithinItsBoundAndShowsThemOnceOpen)
 {
     LogPane pane;
     auto sink = std::make_shared<Lines>();
@@ -351,8 +353,17 @@ TEST(LogPane, KeepsTheLastTenThousandLines)
     for (int line = 0; line < LogPane::maxLines + 5; ++line)
         tee.writeLine(std::to_string(line));
     EXPECT_EQ(sink->lines.size(), static_cast<std::size_t>(LogPane::maxLines + 5));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pane.lines()->blockCount(), 1) << "nothing laid out while closed";
+    pane.show();
     EXPECT_EQ(pane.lines()->blockCount(), LogPane::maxLines);
     EXPECT_EQ(pane.lines()->document()->firstBlock().text(), QStringLiteral("5"));
+    tee.writeLine("next");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pane.lines()->document()->lastBlock().text() == "next"; }));
+
+    tee.writeLine(std::string(static_cast<std::size_t>(LogPane::maxCharacters) - 4, 'x'));
+    tee.writeLine("last");
+    EXPECT_EQ(pane.text().count(u'\n'), 1) << "older lines give way to a long one";
 }
 
 } // namespace
