@@ -1,0 +1,80 @@
+// The device table's reload tells Qt only what changed: appended rows are
+// inserted, shown rows whose texts changed are updated, a shorter list starts over.
+#include "qt_ui/device_table.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace qtui {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// One row per name.
+struct NameList : ui::TableViewDataSource {
+    Names names;
+    long numberOfRowsInTableView(ui::TableView&) override { return static_cast<long>(names.size()); }
+    std::shared_ptr<ui::TableCellView> tableViewViewForTableColumn(ui::TableView& table,
+                                                                   const ui::TableColumn&, long row) override
+    {
+        auto cell = std::dynamic_pointer_cast<ScanTableCellView>(table.makeViewWithIdentifier("defaultRow"));
+        ui::setStringValue(cell->deviceNameTextField, names.at(static_cast<std::size_t>(row)));
+        return cell;
+    }
+};
+
+struct Reload {
+    std::string name;
+    Names before, after;
+    int resets;
+    std::vector<int> inserted, changedRows; // inserted: first and last row of each insert
+};
+
+class DeviceTableReload : public ::testing::TestWithParam<Reload> {};
+
+TEST_P(DeviceTableReload, TellsQtOnlyWhatChanged)
+{
+    const auto& reload = GetParam();
+    auto list = std::make_shared<NameList>();
+    list->names = reload.before;
+    auto table = std::make_shared<DeviceTable>(
+        std::vector<DeviceColumn>{{"name", "Name", &ScanTableCellView::deviceNameTextField, Qt::AlignLeft}});
+    table->setDataSource(list);
+    QAbstractItemModelTester tester(table.get(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    table->reloadData();
+    for (int row = 0; row < table->rowCount(); ++row)
+        table->data(table->index(row, 0), Qt::DisplayRole); // shown by the view
+    QSignalSpy resets(table.get(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(table.get(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy changes(table.get(), &QAbstractItemModel::dataChanged);
+
+    list->names = reload.after;
+    table->reloadData();
+
+    EXPECT_EQ(resets.count(), reload.resets);
+    std::vector<int> inserted, changedRows;
+    for (const auto& signal : inserts)
+        inserted.insert(inserted.end(), {signal.at(1).toInt(), signal.at(2).toInt()});
+    for (const auto& signal : changes)
+        changedRows.push_back(signal.at(0).toModelIndex().row());
+    EXPECT_EQ(inserted, reload.inserted);
+    EXPECT_EQ(changedRows, reload.changedRows);
+    for (int row = 0; row < table->rowCount(); ++row)
+        EXPECT_EQ(table->data(table->index(row, 0), Qt::DisplayRole).toString().toStdString(),
+                  reload.after[row]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, DeviceTableReload,
+    ::testing::Values(Reload{"FirstRows", {}, {"a", "b"}, 0, {0, 1}, {}},
+                      Reload{"OneAppended", {"a", "b"}, {"a", "b", "c"}, 0, {2, 2}, {}},
+                      Reload{"Unchanged", {"a", "b"}, {"a", "b"}, 0, {}, {}},
+                      Reload{"RenamedAndAppended", {"a", "b"}, {"a", "x", "c"}, 0, {2, 2}, {1}},
+                      Reload{"Emptied", {"a", "b"}, {}, 1, {}, {}},
+                      Reload{"RebuiltShorter", {"a", "b", "c"}, {"x"}, 1, {}, {}}),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace qtui
