@@ -65,12 +65,26 @@ void DeviceTable::reloadData()
         endResetModel();
         return;
     }
+    forgetRowsOffScreen();
     refreshShownRows();
     if (rows > rows_) {
         beginInsertRows({}, rows_, rows - 1);
         rows_ = rows;
         endInsertRows();
     }
+}
+
+// Rows off screen are not asked again: Qt asks for them when they scroll back
+// in, and asking at every reload would cost as much as every row ever shown.
+void DeviceTable::forgetRowsOffScreen()
+{
+    if (!view_)
+        return;
+    const int first = view_->rowAt(0);
+    const int last = view_->rowAt(view_->viewport()->height() - 1);
+    std::erase_if(cellTexts_, [&](const auto& entry) {
+        return first < 0 || entry.first < first || (last >= 0 && entry.first > last);
+    });
 }
 
 // Asks again for the cells Qt has shown and reports the rows whose texts changed.

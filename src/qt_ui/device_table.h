@@ -66,6 +66,7 @@ private:
 
     const QString& cellText(int row, int column);
     QString askedText(int row, int column);
+    void forgetRowsOffScreen();
     void refreshShownRows();
 
     std::vector<DeviceColumn> columns_;
@@ -74,6 +75,7 @@ private:
     std::weak_ptr<ui::TableViewDataSource> dataSource_;
     int rows_ = 0;
     // The texts Qt has been given, by row and column: what the view shows.
+    // Rows off screen are forgotten at each reload.
     std::map<int, RowTexts> cellTexts_;
 };
 
