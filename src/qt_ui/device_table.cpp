@@ -54,12 +54,57 @@ void DeviceTable::attach(QTableView* view)
 
 void DeviceTable::reloadData()
 {
-    beginResetModel();
     const auto dataSource = dataSource_.lock();
-    const long rows = dataSource ? dataSource->numberOfRowsInTableView(*this) : 0;
-    rows_ = static_cast<int>(std::clamp<long>(rows, 0, INT_MAX));
-    cellTexts_.assign(static_cast<std::size_t>(rows_), std::vector<std::optional<QString>>(columns_.size()));
-    endResetModel();
+    const long reported = dataSource ? dataSource->numberOfRowsInTableView(*this) : 0;
+    const int rows = static_cast<int>(std::clamp<long>(reported, 0, INT_MAX));
+    if (rows < rows_) {
+        // The list was emptied for a new scan: start over, which also drops the selection quietly.
+        beginResetModel();
+        rows_ = rows;
+        cellTexts_.clear();
+        endResetModel();
+        return;
+    }
+    forgetRowsOffScreen();
+    refreshShownRows();
+    if (rows > rows_) {
+        beginInsertRows({}, rows_, rows - 1);
+        rows_ = rows;
+        endInsertRows();
+    }
+}
+
+// Rows off screen are not asked again: Qt asks for them when they scroll back
+// in, and asking at every reload would cost as much as every row ever shown.
+void DeviceTable::forgetRowsOffScreen()
+{
+    if (!view_)
+        return;
+    const int first = view_->rowAt(0);
+    const int last = view_->rowAt(view_->viewport()->height() - 1);
+    std::erase_if(cellTexts_, [&](const auto& entry) {
+        return first < 0 || entry.first < first || (last >= 0 && entry.first > last);
+    });
+}
+
+// Asks again for the cells Qt has shown and reports the rows whose texts changed.
+void DeviceTable::refreshShownRows()
+{
+    for (auto& [row, texts] : cellTexts_) {
+        bool changed = false;
+        for (int column = 0; column < columnCount(); ++column) {
+            auto& text = texts[static_cast<std::size_t>(column)];
+            if (!text)
+                continue;
+            auto asked = askedText(row, column);
+            if (asked != *text) {
+                *text = std::move(asked);
+                changed = true;
+            }
+        }
+        if (changed)
+            emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    }
 }
 
 long DeviceTable::selectedRow() const
@@ -98,21 +143,25 @@ int DeviceTable::columnCount(const QModelIndex& parent) const
 
 const QString& DeviceTable::cellText(int row, int column)
 {
-    auto& text = cellTexts_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
-    if (text)
-        return *text;
-    text.emplace();
+    auto& texts = cellTexts_.try_emplace(row, columns_.size()).first->second;
+    auto& text = texts[static_cast<std::size_t>(column)];
+    if (!text)
+        text = askedText(row, column);
+    return *text;
+}
+
+QString DeviceTable::askedText(int row, int column)
+{
     const auto& shown = columns_[static_cast<std::size_t>(column)];
     const auto dataSource = dataSource_.lock();
     if (!dataSource)
-        return *text;
+        return {};
     const auto cell = std::dynamic_pointer_cast<ScanTableCellView>(
         dataSource->tableViewViewForTableColumn(*this, ui::TableColumn{shown.identifier}, row));
     if (!cell)
-        return *text;
-    if (const auto field = ((*cell).*shown.field).lock())
-        *text = QString::fromStdString(field->stringValue());
-    return *text;
+        return {};
+    const auto field = ((*cell).*shown.field).lock();
+    return field ? QString::fromStdString(field->stringValue()) : QString{};
 }
 
 QVariant DeviceTable::data(const QModelIndex& index, int role) const

@@ -1,8 +1,9 @@
 // The device table: the toolkit's table role over a Qt item model. Qt asks
 // the model for rows and texts; the model asks the controller, its data
 // source, for the row count at each reload and for a "defaultRow" cell per
-// row and column when Qt first shows that cell. Selection changes go to the
-// table's delegate.
+// row and column when Qt first shows that cell. A reload tells Qt only what
+// changed, so the view and the accessibility tree keep the rows they have
+// already built. Selection changes go to the table's delegate.
 #pragma once
 
 #include "app/ui.h"
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,15 +62,21 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    using RowTexts = std::vector<std::optional<QString>>;
+
     const QString& cellText(int row, int column);
+    QString askedText(int row, int column);
+    void forgetRowsOffScreen();
+    void refreshShownRows();
 
     std::vector<DeviceColumn> columns_;
     QPointer<QTableView> view_;
     std::weak_ptr<ui::TableViewDelegate> delegate_;
     std::weak_ptr<ui::TableViewDataSource> dataSource_;
     int rows_ = 0;
-    // The texts of the cells made since the last reload, by row and column.
-    std::vector<std::vector<std::optional<QString>>> cellTexts_;
+    // The texts Qt has been given, by row and column: what the view shows.
+    // Rows off screen are forgotten at each reload.
+    std::map<int, RowTexts> cellTexts_;
 };
 
 } // namespace qtui
