@@ -1,51 +1,30 @@
 #!/usr/bin/python3
-"""The application over Qt Bluetooth, end to end, against a fake BlueZ.
+"""The application over Qt Bluetooth against a fake BlueZ: serves one of WORLDS
+on a private system bus from this process (what bluetoothd exports: an adapter,
+devices advertising while discovery runs, their GATT objects while connected),
+runs the window driver on it like a user, and checks the log, the window and
+the calls made to BlueZ.   Usage: fake_bluez.py DRIVER APP WORLD"""
 
-One run serves one world of WORLDS: it starts a private dbus-daemon as the
-system bus, exports from this process what bluetoothd would (an adapter,
-devices that advertise while discovery runs and, while connected, their GATT
-objects), starts the window driver on that bus, steers it like a user and
-checks the application's log, the window and what it asked of BlueZ.
+import os, re, signal, subprocess, sys, tempfile, threading, time  # noqa: E401
 
-Usage: fake_bluez.py --driver PATH --app PATH WORLD
-"""
-
-import argparse
-import os
-import re
-import signal
-import subprocess
-import sys
-import tempfile
-import threading
-import time
-
-import dbus
-import dbus.mainloop.glib
-import dbus.service
+import dbus, dbus.mainloop.glib, dbus.service  # noqa: E401
 from gi.repository import GLib
 
-WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 1.0, 200  # the driver's connect time-out is 1 s
+WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 2.0, 200  # the driver gives the backend 2 s to connect
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
 REQUEST = "WriteValue FF01 5e command"
-HCI, BLUEZ, PROPERTIES = "/org/bluez/hci0", "org.bluez.", "org.freedesktop.DBus.Properties"
+HCI, BLUEZ, MANAGER = "/org/bluez/hci0", "org.bluez.", "org.freedesktop.DBus.ObjectManager"
 BUS_CONFIG = """<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth><policy
-context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
+context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
+</policy></busconfig>"""
 
 
 def uuid(short):
     return "0000%04x-0000-1000-8000-00805f9b34fb" % short
 
 
-def frame(kind, reading):
-    """A 19-byte measurement frame: the kind at offset 4, the reading at 7 to 10."""
-    return dbus.ByteArray(b"\xaa\x55\x13\x01" + kind + b"\x00\x04" + reading + bytes(8))
-
-
-class BluezError(dbus.DBusException):
-    def __init__(self, name, text):
-        super().__init__(text)
-        self._dbus_error_name = BLUEZ + "Error." + name
+def error(name, text):
+    return dbus.DBusException(text, name=BLUEZ + "Error." + name)
 
 
 # GATT tables: services as (UUID, characteristics); characteristics as (UUID, flags, with 0x2902).
@@ -53,11 +32,8 @@ METER_GATT = [(0x180A, [(0x2A29, ["read"], False)]),
               (0xFFF0, [(0xFF01, ["write-without-response", "write"], False), (0xFF02, ["notify"], True)])]
 NO_CCCD_GATT = [(0xFFF0, [(0xFF01, ["write-without-response"], False), (0xFF02, ["notify"], False)])]
 DEVICES = {
-    "meter": {},
-    "refusing-meter": {"connect": "refuse"},
-    "silent-meter": {"connect": "silent"},
-    "dropping-meter": {"drop_after_frames": 2},
-    "meter-without-cccd": {"gatt": NO_CCCD_GATT},
+    "meter": {}, "refusing-meter": {"connect": "refuse"}, "silent-meter": {"connect": "silent"},
+    "dropping-meter": {"drop_after_frames": 2}, "meter-without-cccd": {"gatt": NO_CCCD_GATT},
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
     "unnamed": {"address": "E8:10:00:00:00:07", "names": [None], "rssi": -70, "gatt": []},
     "late-name": {"address": "E8:10:00:00:00:08", "names": [None, None, "Late Sensor"], "rssi": -75, "gatt": []},
@@ -79,76 +55,67 @@ class Obj(dbus.service.Object):
     def update(self, changed=None, invalidated=()):
         self.props.update(changed or {})
         for name in invalidated:
-            self.props.pop(name)
+            del self.props[name]
         self.PropertiesChanged(self.interface, changed or {}, invalidated)
 
-    @dbus.service.method(PROPERTIES, "ss", "v")
+    @dbus.service.method(dbus.PROPERTIES_IFACE, "ss", "v")
     def Get(self, interface, name):
-        if name not in self.props:
-            raise dbus.DBusException(name, name="org.freedesktop.DBus.Error.InvalidArgs")
         return self.props[name]
 
-    @dbus.service.signal(PROPERTIES, "sa{sv}as")
-    def PropertiesChanged(self, interface, changed, invalidated):
-        pass
-
-    @dbus.service.method(BLUEZ + "Adapter1", "a{sv}")
-    def SetDiscoveryFilter(self, properties):
-        pass
+    @dbus.service.signal(dbus.PROPERTIES_IFACE, "sa{sv}as")
+    def PropertiesChanged(self, interface, changed, invalidated): pass
 
     @dbus.service.method(BLUEZ + "Adapter1")
     def StartDiscovery(self):
-        self.fake.record("StartDiscovery")
+        self.fake.events.append("StartDiscovery")
         if not self.props["Powered"]:
-            raise BluezError("NotReady", "Resource Not Ready")
+            raise error("NotReady", "Resource Not Ready")
         self.fake.discover(True)
 
     @dbus.service.method(BLUEZ + "Adapter1")
     def StopDiscovery(self):
-        self.fake.record("StopDiscovery")
+        self.fake.events.append("StopDiscovery")
         self.fake.discover(False)
 
-    @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "error"))
-    def Connect(self, reply, error):
-        self.fake.record("Connect " + self.props["Address"])
+    @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
+    def Connect(self, reply, failed):
+        self.fake.events.append("Connect " + self.props["Address"])
         if self.kind.get("connect") == "refuse":
-            GLib.timeout_add(100, error, BluezError("Failed", "le-connection-abort-by-remote"))
+            GLib.timeout_add(100, failed, error("Failed", "le-connection-abort-by-remote"))
         elif self.kind.get("connect") == "silent":
-            self.pending = error
+            self.pending = failed
         else:
             self.update({"Connected": True})
             reply()
             GLib.timeout_add(150, self.fake.resolve_services, self)
 
-    @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "error"))
-    def Disconnect(self, reply, error):
-        self.fake.record("Disconnect " + self.props["Address"])
+    @dbus.service.method(BLUEZ + "Device1")
+    def Disconnect(self):
+        self.fake.events.append("Disconnect " + self.props["Address"])
         if self.pending:
-            self.pending(BluezError("Failed", "le-connection-abort-by-local"))
+            self.pending(error("Failed", "le-connection-abort-by-local"))
         self.pending = None
         self.fake.drop(self)
-        reply()
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "a{sv}", "ay")
     def ReadValue(self, options):
-        self.fake.record("ReadValue %04X" % self.uuid)
         if self.device.kind.get("refuses_requests"):
-            raise BluezError("NotPermitted", "Read not permitted")
+            raise error("NotPermitted", "Read not permitted")
         return dbus.ByteArray(b"Fake Instruments")
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "aya{sv}")
     def WriteValue(self, value, options):
-        self.fake.record("WriteValue %04X %s %s" % (self.uuid, bytes(value).hex(), options.get("type", "")))
+        self.fake.events.append("WriteValue %04X %s %s" % (self.uuid, bytes(value).hex(), options.get("type", "")))
         if self.uuid == 0xFF01 and bytes(value) == b"\x5e":
             self.fake.answer_measurement_request(self.device)
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
     def StartNotify(self):
-        self.fake.record("StartNotify %04X" % self.uuid)
+        self.fake.events.append("StartNotify %04X" % self.uuid)
         if "Notifying" not in self.props:
-            raise BluezError("NotSupported", "Operation is not supported")
+            raise error("NotSupported", "Operation is not supported")
         if self.device.kind.get("refuses_requests"):
-            raise BluezError("NotPermitted", "Notify not permitted")
+            raise error("NotPermitted", "Notify not permitted")
         self.update({"Notifying": True})
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
@@ -157,33 +124,28 @@ class Obj(dbus.service.Object):
 
 
 class Fake(dbus.service.Object):
-    """bluetoothd's object manager, its objects and the record of what the application asked."""
+    """bluetoothd's object manager, its objects, and the calls the application made."""
 
     def __init__(self, bus, adapter, devices):
         super().__init__(bus, "/")
-        self.bus, self.objects, self.events, self.advertising = bus, {}, [], None
+        self.bus, self.objects, self.events = bus, {}, []
         if adapter in ("on", "off"):
             self.adapter = self.export(Obj(self, HCI, "Adapter1", {
                 "Address": "00:1A:7D:DA:71:13", "Name": "fake-hci0", "Alias": "fake-hci0",
                 "Powered": adapter == "on", "Discoverable": False, "Discovering": False}))
-        self.devices = [self.make_device({"address": ADDRESS, "names": [METER], "rssi": -58, "gatt": METER_GATT,
-                                          **DEVICES[kind]}) for kind in devices]
-
-    def make_device(self, kind):
-        address = kind["address"]
-        device = Obj(self, HCI + "/dev_" + address.replace(":", "_"), "Device1", {
-            # BlueZ names a device it has no name for by its address.
-            "Address": address, "AddressType": "public", "Alias": kind.get("cached", address.replace(":", "-")),
-            "Paired": False, "Connected": False, "ServicesResolved": False, "Adapter": dbus.ObjectPath(HCI),
-            "UUIDs": dbus.Array([uuid(service) for service, _ in kind["gatt"]], "s")},
-            kind=kind, adverts=0, frames=0, gatt=[], pending=None, sending=None)
-        if "cached" in kind:
-            device.props["Name"] = kind["cached"]
-            self.objects[device.path] = device
-        return device
-
-    def record(self, event):
-        self.events.append(event)
+            GLib.timeout_add(ADVERTISING_MS, self.advertise)  # devices in range advertise while discovery runs
+        self.devices = []
+        for kind in ({"address": ADDRESS, "names": [METER], "rssi": -58, "gatt": METER_GATT, **DEVICES[name]}
+                     for name in devices):
+            address = kind["address"]
+            self.devices.append(Obj(self, HCI + "/dev_" + address.replace(":", "_"), "Device1", {
+                # BlueZ names a device it has no name for by its address.
+                "Address": address, "Alias": kind.get("cached", address.replace(":", "-")), "Paired": False,
+                "AddressType": "public", "Connected": False, "ServicesResolved": False,
+                "Adapter": dbus.ObjectPath(HCI), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s")},
+                kind=kind, adverts=0, frames=0, gatt=[], pending=None))
+            if "cached" in kind:
+                self.export(self.devices[-1]).props["Name"] = kind["cached"]
 
     def export(self, obj, signal=False):
         self.objects[obj.path] = obj
@@ -191,36 +153,24 @@ class Fake(dbus.service.Object):
             self.InterfacesAdded(obj.path, {obj.interface: obj.props})
         return obj
 
-    @dbus.service.method("org.freedesktop.DBus.ObjectManager", "", "a{oa{sa{sv}}}")
+    @dbus.service.method(MANAGER, "", "a{oa{sa{sv}}}")
     def GetManagedObjects(self):
         return {path: {obj.interface: obj.props} for path, obj in sorted(self.objects.items())}
 
-    @dbus.service.signal("org.freedesktop.DBus.ObjectManager", "oa{sa{sv}}")
-    def InterfacesAdded(self, path, interfaces):
-        pass
+    @dbus.service.signal(MANAGER, "oa{sa{sv}}")
+    def InterfacesAdded(self, path, interfaces): pass
 
-    @dbus.service.signal("org.freedesktop.DBus.ObjectManager", "oas")
-    def InterfacesRemoved(self, path, interfaces):
-        pass
-
-    def set_powered(self, powered):
-        self.adapter.update({"Powered": powered})
+    @dbus.service.signal(MANAGER, "oas")
+    def InterfacesRemoved(self, path, interfaces): pass
 
     def discover(self, on):
-        if on and self.advertising is None:
-            self.adapter.update({"Discovering": True})
-            self.advertising = GLib.timeout_add(ADVERTISING_MS, self.advertise)
-            GLib.idle_add(lambda: self.advertise() and False)
-        elif not on and self.advertising is not None:
-            GLib.source_remove(self.advertising)
-            self.advertising = None
-            self.adapter.update({"Discovering": False})
-            for device in self.devices:  # BlueZ forgets the signal strengths it heard
-                if "RSSI" in device.props:
-                    device.update(invalidated=["RSSI"])
+        self.adapter.update({"Discovering": on})
+        for device in (device for device in self.devices if not on and "RSSI" in device.props):
+            device.update(invalidated=["RSSI"])  # BlueZ forgets the strengths it heard
 
     def advertise(self):
-        for device in (device for device in self.devices if device.kind["names"]):
+        discovering = self.adapter.props["Discovering"]
+        for device in (device for device in self.devices if discovering and device.kind["names"]):
             device.adverts += 1
             name = device.kind["names"][min(device.adverts, len(device.kind["names"])) - 1]
             changed = {"RSSI": dbus.Int16(device.kind["rssi"] - device.adverts % 3)}
@@ -231,31 +181,28 @@ class Fake(dbus.service.Object):
             else:
                 device.props.update(changed)
                 self.export(device, signal=True)
-        return self.advertising is not None
+        return True
 
     def resolve_services(self, device):
-        if device.props["Connected"]:
-            for number, (service_uuid, characteristics) in enumerate(device.kind["gatt"]):
-                service = self.export(Obj(self, "%s/service%02x" % (device.path, number), "GattService1", {
-                    "UUID": uuid(service_uuid), "Device": dbus.ObjectPath(device.path), "Primary": True}), True)
-                device.gatt.append(service)
-                for short, flags, with_cccd in characteristics:
-                    props = {"UUID": uuid(short), "Service": dbus.ObjectPath(service.path),
-                             "Flags": dbus.Array(flags, "s"), "Value": dbus.ByteArray(b"")}
-                    if "notify" in flags:
-                        props["Notifying"] = False
-                    device.gatt.append(self.export(Obj(self, "%s/char%04x" % (service.path, short),
-                                                       "GattCharacteristic1", props, uuid=short, device=device), True))
-                    if with_cccd:
-                        device.gatt.append(self.export(Obj(self, device.gatt[-1].path + "/desc2902", "GattDescriptor1", {
-                            "UUID": uuid(0x2902), "Characteristic": dbus.ObjectPath(device.gatt[-1].path),
-                            "Flags": dbus.Array(["read", "write"], "s")}), True))
-            device.update({"ServicesResolved": True})
+        if not device.props["Connected"]:
+            return
+        for number, (service_uuid, characteristics) in enumerate(device.kind["gatt"]):
+            service = self.export(Obj(self, "%s/service%02x" % (device.path, number), "GattService1", {
+                "UUID": uuid(service_uuid), "Device": dbus.ObjectPath(device.path), "Primary": True}), True)
+            device.gatt.append(service)
+            for short, flags, with_cccd in characteristics:
+                props = {"UUID": uuid(short), "Service": dbus.ObjectPath(service.path),
+                         "Flags": dbus.Array(flags, "s"), "Value": dbus.ByteArray(b"")}
+                props.update({"Notifying": False} if "notify" in flags else {})
+                path = "%s/char%04x" % (service.path, short)
+                device.gatt.append(self.export(Obj(self, path, "GattCharacteristic1", props, uuid=short,
+                                                   device=device), True))
+                if with_cccd:
+                    device.gatt.append(self.export(Obj(self, path + "/desc2902", "GattDescriptor1", {
+                        "UUID": uuid(0x2902), "Characteristic": dbus.ObjectPath(path)}), True))
+        device.update({"ServicesResolved": True})
 
     def drop(self, device):
-        if device.sending is not None:
-            GLib.source_remove(device.sending)
-            device.sending = None
         if device.props["Connected"]:
             device.update({"ServicesResolved": False})
             for obj in reversed(device.gatt):
@@ -267,28 +214,20 @@ class Fake(dbus.service.Object):
 
     def answer_measurement_request(self, device):
         """Notifies a temperature frame, then a humidity frame, as the meter does."""
-        frames = [frame(b"0", b"23.5"), frame(b"4", b"45.6")]
-        measurement = next(obj for obj in device.gatt if obj.props["UUID"] == uuid(0xFF02))
+        for delay, answer in ((20, b"0\x00\x0423.5"), (40, b"4\x00\x0445.6")):  # kind, channel, reading
+            GLib.timeout_add(delay, self.notify, device, b"\xaa\x55\x13\x01" + answer + bytes(8))
 
-        def notify_next():
-            if measurement.props.get("Notifying"):
-                measurement.update({"Value": frames.pop(0)})
-                device.frames += 1
-                if device.frames == device.kind.get("drop_after_frames"):
-                    self.record("Dropped " + ADDRESS)
-                    GLib.idle_add(self.drop, device)
-                    return False
-            if measurement.props.get("Notifying") and frames:
-                return True
-            device.sending = None
-            return False
-
-        if device.sending is None:
-            device.sending = GLib.timeout_add(20, notify_next)
+    def notify(self, device, frame):
+        measurement = next((obj for obj in device.gatt if obj.props["UUID"] == uuid(0xFF02)), None)
+        if measurement and measurement.props.get("Notifying"):
+            measurement.update({"Value": dbus.ByteArray(frame)})
+            device.frames += 1
+            if device.frames == device.kind.get("drop_after_frames"):
+                self.events.append("Dropped " + ADDRESS)
+                self.drop(device)
 
 
-class Failure(Exception):
-    pass
+class Failure(Exception): pass
 
 
 def check(condition, message):
@@ -297,12 +236,12 @@ def check(condition, message):
 
 
 class Session:
-    """The program under test, steered like a user through the steps of a
-    scenario: a command for the window driver ("scan on", "select NAME") or
-    (action, arguments...) for a method below. Waits are generators that the
-    bus's main loop resumes, so that the fake answers meanwhile."""
+    """The program under test, steered like a user through a scenario's steps:
+    a command for the window driver ("scan on", "select NAME") or (action,
+    arguments...) for a method below. Waits are generators that the bus's
+    main loop resumes, so that the fake answers meanwhile."""
 
-    def __init__(self, fake, environment, program):
+    def __init__(self, fake, program, environment):
         self.fake, self.output, self.errors, self.shown = fake, [], [], None
         self.app = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, env=environment)
@@ -335,24 +274,23 @@ class Session:
         yield from self.until(lambda: self.fake.events.count(event) >= count, "%d call(s) %r" % (count, event))
 
     def ask(self, command):
-        """Sends the window driver a command; keeps what the window shows then:
-        whether Scan is on, the listed names, the temperature and the humidity."""
-        answered = len(self.answers())
+        """Sends the window driver a command; keeps what the window then shows:
+        whether Scan is on, the listed names, and the temperature and humidity."""
+        answers = lambda: [line[8:] for line in list(self.errors) if line.startswith("driver: ")]  # noqa: E731
+        answered = len(answers())
         self.app.stdin.write((command + "\n").encode())
         self.app.stdin.flush()
-        yield from self.until(lambda: self.answers()[answered:], "the answer to " + command)
-        scan, rows, *readings = self.answers()[answered].split("|")
+        yield from self.until(lambda: answers()[answered:], "the answer to " + command)
+        scan, rows, *readings = answers()[answered].split("|")
         self.shown = scan == "on", rows.split(";") if rows else [], readings
 
-    def answers(self):
-        return [line[8:] for line in list(self.errors) if line.startswith("driver: ")]
-
     def shows(self, condition, what):
-        yield from self.ask("show")
-        while not condition(*self.shown):
-            yield from self.sleep(0.05)
+        for _ in range(int(WAIT / 0.05)):
             yield from self.ask("show")
-        check(condition(*self.shown), what)
+            if condition(*self.shown):
+                return
+            yield from self.sleep(0.05)
+        raise Failure("waited for " + what)
 
     def rows(self, *names):
         yield from self.shows(lambda scan, rows, readings: set(names) <= set(rows), "rows %s" % (names,))
@@ -360,10 +298,10 @@ class Session:
     def readings(self):
         yield from self.shows(lambda scan, rows, readings: readings == READINGS, "the readings")
 
-    def quit(self):
-        self.app.stdin.close()
-        yield from self.until(lambda: self.app.poll() is not None, "the window to close")
-        check(self.app.returncode == 0, "the application ended with exit code %s" % self.app.returncode)
+    def quit(self, terminate=False):  # as the window's user, or as the system does
+        self.app.send_signal(signal.SIGTERM) if terminate else self.app.stdin.close()
+        yield from self.until(lambda: self.app.poll() is not None, "the program to end")
+        check(terminate or self.app.returncode == 0, "the program ended with exit code %s" % self.app.returncode)
 
     def absent(self, text, what):
         check(not any(text in line for line in list(self.output) + self.fake.events), what)
@@ -371,15 +309,11 @@ class Session:
     def check(self, condition, what):
         check(condition(self), what)
 
-    def mark(self):
+    def mark(self):  # the time and the number of measurement requests so far
         self.marked = time.monotonic(), self.fake.events.count(REQUEST)
 
     def power(self):
         self.fake.adapter.update({"Powered": True})
-
-    def terminate(self):
-        self.app.send_signal(signal.SIGTERM)
-        yield from self.until(lambda: self.app.poll() is not None, "the application to end")
 
 
 def reports_of(s, address):
@@ -456,7 +390,7 @@ WORLDS = {
     # The thermohygro program itself (not the driver) starts on BlueZ and reports the radio.
     "application_starts": ("on", ["meter"], [
         ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
-        ("terminate",)]),
+        ("quit", True)]),
 }
 
 
@@ -466,33 +400,25 @@ def run(steps):
 
     def step():
         try:
-            next(steps)
-            return True
+            return next(steps) or True
         except StopIteration:
             outcome.append(None)
         except Exception as failure:  # a failed check, or a broken scenario
             outcome.append(failure)
         loop.quit()
-        return False
 
     GLib.timeout_add(20, step)
     loop.run()
     return outcome[0]
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--driver", required=True)
-    parser.add_argument("--app", required=True)
-    parser.add_argument("world", choices=WORLDS)
-    options = parser.parse_args()
-    adapter, devices, scenario = WORLDS[options.world]
-
-    with tempfile.TemporaryDirectory(prefix="fake-bluez-") as folder:
-        socket, config = os.path.join(folder, "bus"), os.path.join(folder, "bus.conf")
-        with open(config, "w") as out:
+def main(driver, app, world):
+    adapter, devices, scenario = WORLDS[world]
+    with tempfile.TemporaryDirectory() as folder:
+        socket = os.path.join(folder, "bus")
+        with open(socket + ".conf", "w") as out:
             out.write(BUS_CONFIG % socket)
-        children = [subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork"],
+        children = [subprocess.Popen(["dbus-daemon", "--config-file=" + socket + ".conf", "--nofork"],
                                      stderr=subprocess.DEVNULL)]
         try:
             while not os.path.exists(socket):
@@ -501,26 +427,20 @@ def main():
             fake = Fake(dbus.bus.BusConnection("unix:path=" + socket), adapter, devices)
             if adapter != "absent":
                 fake.bus.request_name("org.bluez")
-            # Qt takes BlueZ's GATT API from bluetoothd 5.42 on; it learns the version from the
-            # bus name's owner, here a Python.
-            environment = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + socket,
-                               QT_QPA_PLATFORM="offscreen", BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66")
-            program = options.app if options.world == "application_starts" else options.driver
-            session = Session(fake, environment, program)
+            # Qt takes BlueZ's GATT API from bluetoothd 5.42 on and learns the version from the name's owner.
+            session = Session(fake, app if world == "application_starts" else driver, dict(
+                os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + socket, QT_QPA_PLATFORM="offscreen",
+                BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66"))
             children.append(session.app)
             failure = run(session.play(scenario))
         finally:
             for child in reversed(children):
-                if child.poll() is None:
-                    child.kill()
+                child.kill()
                 child.wait()
-    if failure:
-        print("\n".join(["---- log ----", *session.output, "---- errors ----", *session.errors,
-                         "---- BlueZ calls ----", *fake.events, "FAIL: %s: %r" % (options.world, failure)]))
-        return 1
-    print("PASS: " + options.world)
-    return 0
+    print("\n".join(["---- log ----", *session.output, "---- errors ----", *session.errors, "---- BlueZ calls ----",
+                     *fake.events, "FAIL: %r" % failure]) if failure else "PASS")
+    return 1 if failure else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))

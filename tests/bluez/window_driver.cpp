@@ -1,18 +1,16 @@
 // The application's window over the Qt Bluetooth backend, as thermohygro
 // builds it, steered through standard input like a user would, one command a
-// line: "scan on", "scan off", "select NAME" (selects the row showing NAME) or
-// "show". After each command it answers on standard error with what the
-// window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY". The end of the
-// input closes the window. Standard output is the application's log.
-// Connection attempts time out after one second, so that tests of silent
-// devices stay short.
+// line: "scan on", "scan off", "select NAME" (the row showing NAME) or
+// "show". After each it answers on standard error with what the window shows:
+// "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY". The end of the input closes the
+// window. Standard output is the application's log. Connection attempts time
+// out after two seconds, so that tests of silent devices stay short.
 #include "app/program_wide.h"
 #include "qt_bluetooth/qt_central_manager.h"
 #include "qt_ui/file_log_sink.h"
 #include "qt_ui/main_window.h"
 
 #include <QApplication>
-#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -20,8 +18,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -36,19 +34,15 @@ QStringList rowNames(const QTableView& table)
 void run(qtui::MainWindow& window, const QString& command)
 {
     QTableView& table = *window.deviceTable();
-    if (command.startsWith(QLatin1String("scan "))) {
-        if (window.scanButton()->isChecked() != command.endsWith(QLatin1String(" on")))
-            window.scanButton()->click();
-    } else if (command.startsWith(QLatin1String("select "))) {
-        const int row = rowNames(table).indexOf(command.mid(7));
-        table.selectionModel()->select(table.model()->index(row, 0),
+    if (command.startsWith(QLatin1String("scan ")) &&
+        window.scanButton()->isChecked() != command.endsWith(QLatin1String(" on")))
+        window.scanButton()->click();
+    if (command.startsWith(QLatin1String("select ")))
+        table.selectionModel()->select(table.model()->index(rowNames(table).indexOf(command.mid(7)), 0),
                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    }
-    const QString shown = QStringList{window.scanButton()->isChecked() ? "on" : "off",
-                                      rowNames(table).join(QLatin1Char(';')), window.temperatureField()->text(),
-                                      window.humidityField()->text()}
-                              .join(QLatin1Char('|'));
-    std::fprintf(stderr, "driver: %s\n", shown.toUtf8().constData());
+    const QStringList shown{window.scanButton()->isChecked() ? "on" : "off", rowNames(table).join(';'),
+                            window.temperatureField()->text(), window.humidityField()->text()};
+    std::fprintf(stderr, "driver: %s\n", shown.join('|').toUtf8().constData());
     std::fflush(stderr);
 }
 
@@ -58,10 +52,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const auto log = std::make_shared<qtui::FileLogSink>();
-    qtui::MainWindow window({qtble::centralManagerFactory(log, std::chrono::seconds(1)), log,
+    qtui::MainWindow window({qtble::centralManagerFactory(log, std::chrono::seconds(2)), log,
                              std::make_shared<ProgramWideValues>()});
     window.show();
-
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
@@ -71,9 +64,8 @@ int main(int argc, char** argv)
             input.setEnabled(false);
             window.close();
             QApplication::quit();
-            return;
         }
-        pending.append(chunk, count);
+        pending.append(chunk, std::max<ssize_t>(count, 0));
         for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
             run(window, QString::fromUtf8(pending.left(end)).trimmed());
             pending.remove(0, end + 1);

@@ -1,6 +1,9 @@
 // The real window over the simulated radio on a virtual clock, driven as a
 // user drives it: scan, pick the meter, read. The poll runs on real Qt timers.
+// And the application entry as thermohygro-demo runs it.
+#include "qt_ui/application.h"
 #include "qt_ui/main_window.h"
+#include "simulated_radio/qt_scheduler.h"
 #include "simulated_radio/simulated_central_manager.h"
 #include "simulated_radio/virtual_clock.h"
 
@@ -15,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -46,14 +50,8 @@ protected:
     QString cell(int row, int column) const { return model().index(row, column).data().toString(); }
     int rowOf(const QString& name) const
     {
-        for (int row = 0; row < model().rowCount(); ++row)
-            if (cell(row, 0) == name)
-                return row;
-        return -1;
-    }
-    bool readingsShown() const
-    {
-        return !window.temperatureField()->text().isEmpty() && !window.humidityField()->text().isEmpty();
+        const auto found = model().match(model().index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly);
+        return found.isEmpty() ? -1 : found.front().row();
     }
 
     std::shared_ptr<simradio::VirtualClock> clock = std::make_shared<simradio::VirtualClock>();
@@ -83,7 +81,7 @@ TEST_F(WindowTest, ScanListsTheNearbyDevicesAndSelectingTheMeterShowsBothReading
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             clock->advanceBy(simradio::Duration{50});
-            return readingsShown();
+            return !window.temperatureField()->text().isEmpty() && !window.humidityField()->text().isEmpty();
         },
         10'000));
 
@@ -148,7 +146,11 @@ TEST_F(WindowTest, KeyboardReachesEveryNamedControlSpaceScansAndArrowsSelect)
 
 TEST_F(WindowTest, HidingAndShowingTheWindowIsTheViewDisappearingAndAppearing)
 {
-    window.scanButton()->click();
+    // As an assistive technology switches it: toggled, not clicked.
+    QAccessible::queryAccessibleInterface(window.scanButton())
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(count("Now Scanning..."), 1);
     window.hide();
     EXPECT_EQ(count("Stop Scanning"), 1);
     EXPECT_FALSE(
@@ -156,6 +158,33 @@ TEST_F(WindowTest, HidingAndShowingTheWindowIsTheViewDisappearingAndAppearing)
             ->isScanning());
     window.show();
     EXPECT_EQ(count("View Cleared"), 2);
+}
+
+TEST(ApplicationEntry, ShowsTheTitledWindowOverTheSimulatedRadioUntilTheUserQuits)
+{
+    const auto shownWindow = [] {
+        const auto widgets = QApplication::topLevelWidgets();
+        const auto shown = std::find_if(widgets.begin(), widgets.end(), [](QWidget* widget) {
+            return qobject_cast<MainWindow*>(widget) && widget->isVisible();
+        });
+        return shown == widgets.end() ? nullptr : qobject_cast<MainWindow*>(*shown);
+    };
+    QString title;
+    bool listed = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* window = shownWindow()) {
+            title = window->windowTitle();
+            window->scanButton()->click();
+            listed = QTest::qWaitFor([&] { return window->deviceTable()->model()->rowCount() > 0; }, 10'000);
+        }
+        QApplication::quit();
+    });
+    const auto radio =
+        simradio::centralManagerFactory(std::make_shared<simradio::QtScheduler>(), simradio::defaultWorld());
+    EXPECT_EQ(runApplication(*qApp, radio, QStringLiteral("Demo")), 0);
+    EXPECT_EQ(title, QStringLiteral("Demo"));
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(shownWindow(), nullptr) << "the window lives as long as the event loop runs";
 }
 
 } // namespace
