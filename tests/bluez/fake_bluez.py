@@ -418,11 +418,10 @@ def main(driver, app, world):
         socket = os.path.join(folder, "bus")
         with open(socket + ".conf", "w") as out:
             out.write(BUS_CONFIG % socket)
-        children = [subprocess.Popen(["dbus-daemon", "--config-file=" + socket + ".conf", "--nofork"],
-                                     stderr=subprocess.DEVNULL)]
+        children = [subprocess.Popen(["dbus-daemon", "--config-file=" + socket + ".conf", "--nofork",
+                                      "--print-address"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)]
         try:
-            while not os.path.exists(socket):
-                time.sleep(0.01)
+            children[0].stdout.readline()  # written once the bus listens
             dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
             fake = Fake(dbus.bus.BusConnection("unix:path=" + socket), adapter, devices)
             if adapter != "absent":
