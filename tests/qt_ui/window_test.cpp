@@ -78,6 +78,7 @@ TEST_F(WindowTest, ScanListsTheNearbyDevicesAndSelectingTheMeterShowsBothReading
     // The selection switches the button off without running its action again.
     EXPECT_FALSE(window.scanButton()->isChecked());
     EXPECT_EQ(count("Now Scanning..."), 1);
+    EXPECT_EQ(count("Scan Stopped"), 1);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             clock->advanceBy(simradio::Duration{50});
