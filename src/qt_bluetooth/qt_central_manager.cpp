@@ -10,16 +10,17 @@ namespace qtble {
 
 std::shared_ptr<QtCentralManager>
 QtCentralManager::create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                         std::shared_ptr<app::LogSink> log)
+                         std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
 {
-    auto manager = std::make_shared<QtCentralManager>(Passkey{}, std::move(delegate), std::move(log));
+    auto manager =
+        std::make_shared<QtCentralManager>(Passkey{}, std::move(delegate), std::move(log), connectTimeout);
     manager->start();
     return manager;
 }
 
 QtCentralManager::QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                                   std::shared_ptr<app::LogSink> log)
-    : delegate_(std::move(delegate)), log_(std::move(log))
+                                   std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
+    : delegate_(std::move(delegate)), log_(std::move(log)), connectTimeout_(connectTimeout)
 {
 }
 
@@ -115,7 +116,7 @@ std::shared_ptr<QtPeripheral> QtCentralManager::peripheralFor(const QBluetoothDe
     if (peripheral)
         peripheral->update(device, name);
     else
-        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_);
+        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_, connectTimeout_);
     return peripheral;
 }
 
@@ -180,12 +181,13 @@ void QtCentralManager::log(const std::string& line) const
     log_->writeLine(logform::printable(line));
 }
 
-ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log)
+ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log,
+                                                 std::chrono::seconds connectTimeout)
 {
-    return
-        [log](std::weak_ptr<ble::CentralManagerDelegate> delegate) -> std::shared_ptr<ble::CentralManager> {
-            return QtCentralManager::create(std::move(delegate), log);
-        };
+    return [log, connectTimeout](
+               std::weak_ptr<ble::CentralManagerDelegate> delegate) -> std::shared_ptr<ble::CentralManager> {
+        return QtCentralManager::create(std::move(delegate), log, connectTimeout);
+    };
 }
 
 } // namespace qtble

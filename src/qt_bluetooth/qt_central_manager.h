@@ -6,6 +6,7 @@
 
 #include "app/ble.h"
 #include "app/log_sink.h"
+#include "qt_bluetooth/qt_peripheral.h"
 #include "qt_bluetooth/scan_report_filter.h"
 
 #include <QBluetoothDeviceDiscoveryAgent>
@@ -13,6 +14,7 @@
 #include <QBluetoothLocalDevice>
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,18 +23,18 @@
 
 namespace qtble {
 
-class QtPeripheral;
-
 class QtCentralManager final : public ble::CentralManager,
                                public std::enable_shared_from_this<QtCentralManager> {
     struct Passkey {};
 
 public:
-    // The radio state follows through the delegate.
+    // The radio state follows through the delegate; connection attempts end
+    // after connectTimeout.
     static std::shared_ptr<QtCentralManager> create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                                                    std::shared_ptr<app::LogSink> log);
+                                                    std::shared_ptr<app::LogSink> log,
+                                                    std::chrono::seconds connectTimeout);
     QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                     std::shared_ptr<app::LogSink> log);
+                     std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout);
 
     // Unknown until the first report reached the delegate.
     int state() const override { return state_; }
@@ -60,6 +62,7 @@ private:
 
     std::weak_ptr<ble::CentralManagerDelegate> delegate_;
     std::shared_ptr<app::LogSink> log_;
+    std::chrono::seconds connectTimeout_;
     QBluetoothLocalDevice localDevice_;
     QBluetoothDeviceDiscoveryAgent discoveryAgent_;
     int state_ = ble::managerState::unknown;
@@ -72,6 +75,8 @@ private:
 };
 
 // Makes the Qt Bluetooth central manager for the controller.
-ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log);
+ble::CentralManagerFactory
+centralManagerFactory(std::shared_ptr<app::LogSink> log,
+                      std::chrono::seconds connectTimeout = QtPeripheral::defaultConnectTimeout);
 
 } // namespace qtble

@@ -47,12 +47,12 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 } // namespace
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                           std::shared_ptr<app::LogSink> log)
+                           std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(std::move(log))
+      central_(std::move(central)), log_(std::move(log)), connectTimeout_(connectTimeout)
 {
     connectTimer_.setSingleShot(true);
-    connectTimer_.setInterval(connectTimeout);
+    connectTimer_.setInterval(connectTimeout_);
     QObject::connect(&connectTimer_, &QTimer::timeout, &context_, [this] { onConnectTimeout(); });
 }
 
@@ -195,7 +195,7 @@ void QtPeripheral::onConnectTimeout()
     if (link_ != Link::connecting)
         return;
     failConnection(connectionTimedOut.localizedDescription + " No answer within " +
-                   std::to_string(connectTimeout.count()) + " s.");
+                   std::to_string(connectTimeout_.count()) + " s.");
 }
 
 void QtPeripheral::onDisconnected()

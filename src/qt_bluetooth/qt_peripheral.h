@@ -27,10 +27,11 @@ class QtCentralManager;
 class QtPeripheral final : public ble::Peripheral, public std::enable_shared_from_this<QtPeripheral> {
 public:
     // Qt has no connect time-out, and a silent device holds an attempt for 25 s.
-    static constexpr std::chrono::seconds connectTimeout{10};
+    static constexpr std::chrono::seconds defaultConnectTimeout{10};
 
     QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                 std::shared_ptr<app::LogSink> log);
+                 std::shared_ptr<app::LogSink> log,
+                 std::chrono::seconds connectTimeout = defaultConnectTimeout);
     ~QtPeripheral() override;
 
     std::string identifier() const override { return identifier_; }
@@ -102,6 +103,7 @@ private:
     bool servicesRequested_ = false;
     std::optional<std::string> lastControllerError_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
+    std::chrono::seconds connectTimeout_;
     QTimer connectTimer_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.

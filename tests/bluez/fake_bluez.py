@@ -1,542 +1,467 @@
 #!/usr/bin/python3
-"""A stand-in for bluetoothd on a private system bus.
+"""The application over Qt Bluetooth against a fake BlueZ: serves one of WORLDS
+on a private system bus from this process (what bluetoothd exports: an adapter,
+devices advertising while discovery runs, their GATT objects while connected),
+runs the window driver on it like a user, and checks the log, the window and
+the calls made to BlueZ.   Usage: fake_bluez.py DRIVER APP WORLD"""
 
-It owns org.bluez and exports what BlueZ's D-Bus API exports: the object
-manager at /, one adapter (org.bluez.Adapter1), devices (org.bluez.Device1)
-and, while a device is connected, its GATT services, characteristics and
-descriptors as child objects of the device (GattService1,
-GattCharacteristic1, GattDescriptor1). A discovery session makes the devices
-in range advertise every half second. The meter answers the measurement
-request 0x5E, written to FF01, with a temperature and a humidity frame
-notified on FF02.
+import os, re, signal, subprocess, sys, tempfile, threading, time  # noqa: E401
 
-Tests steer it through the interface test.FakeBluez.Control at
-/test/control: SetPowered, Events (what the application asked of BlueZ, in
-order) and Notify (the frames sent so far).
-"""
-
-import argparse
-import sys
-
-import dbus
-import dbus.mainloop.glib
-import dbus.service
+import dbus, dbus.mainloop.glib, dbus.service  # noqa: E401
 from gi.repository import GLib
 
-BLUEZ = "org.bluez"
-OBJECT_MANAGER = "org.freedesktop.DBus.ObjectManager"
-PROPERTIES = "org.freedesktop.DBus.Properties"
-ADAPTER = "org.bluez.Adapter1"
-DEVICE = "org.bluez.Device1"
-SERVICE = "org.bluez.GattService1"
-CHARACTERISTIC = "org.bluez.GattCharacteristic1"
-DESCRIPTOR = "org.bluez.GattDescriptor1"
-CONTROL = "test.FakeBluez.Control"
-ADAPTER_PATH = "/org/bluez/hci0"
-
-ADVERTISING_INTERVAL_MS = 500
-MEASUREMENT_REQUEST = b"\x5e"
+WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 2.0, 200  # the driver gives the backend 2 s to connect
+METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
+REQUEST = "WriteValue FF01 5e command"
+HCI, BLUEZ, MANAGER = "/org/bluez/hci0", "org.bluez.", "org.freedesktop.DBus.ObjectManager"
+BUS_CONFIG = """<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth><policy
+context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
+</policy></busconfig>"""
 
 
-def full_uuid(short):
+def uuid(short):
     return "0000%04x-0000-1000-8000-00805f9b34fb" % short
 
 
-def frame(kind, value_text):
-    """A 19-byte measurement frame: the kind at offset 4, the reading at 7 to 10."""
-    body = bytearray(19)
-    body[0:4] = b"\xaa\x55\x13\x01"
-    body[4] = ord(kind)
-    body[5:7] = b"\x00\x04"
-    body[7:11] = value_text.encode("ascii")
-    return bytes(body)
-
-
-MEASUREMENT_FRAMES = [frame("0", "23.5"), frame("4", "45.6")]
-
-
-class BluezError(dbus.DBusException):
-    def __init__(self, name, message):
-        super().__init__(message)
-        self._dbus_error_name = "org.bluez.Error." + name
-
-
-def byte_array(data):
-    return dbus.Array([dbus.Byte(b) for b in data], signature="y")
-
-
-class World:
-    """The objects on the bus and the record of what clients asked."""
-
-    def __init__(self, bus):
-        self.bus = bus
-        self.objects = {}
-        self.events = []
-        self.manager = ObjectManager(self)
-
-    def record(self, event):
-        self.events.append(event)
-        print("fake-bluez:", event, file=sys.stderr, flush=True)
-
-    def add(self, obj):
-        self.objects[obj.path] = obj
-        self.manager.InterfacesAdded(dbus.ObjectPath(obj.path), {obj.interface: obj.properties})
-
-    def remove(self, obj):
-        del self.objects[obj.path]
-        obj.remove_from_connection()
-        self.manager.InterfacesRemoved(dbus.ObjectPath(obj.path), [obj.interface])
-
-
-class ObjectManager(dbus.service.Object):
-    def __init__(self, world):
-        super().__init__(world.bus, "/")
-        self.world = world
-
-    @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
-    def GetManagedObjects(self):
-        return {
-            dbus.ObjectPath(path): {obj.interface: obj.properties}
-            for path, obj in sorted(self.world.objects.items())
-        }
-
-    @dbus.service.signal(OBJECT_MANAGER, signature="oa{sa{sv}}")
-    def InterfacesAdded(self, path, interfaces):
-        pass
-
-    @dbus.service.signal(OBJECT_MANAGER, signature="oas")
-    def InterfacesRemoved(self, path, interfaces):
-        pass
-
-
-class BluezObject(dbus.service.Object):
-    """One exported object with one BlueZ interface and its properties."""
-
-    interface = None
-
-    def __init__(self, world, path, properties):
-        super().__init__(world.bus, path)
-        self.world = world
-        self.path = path
-        self.properties = dbus.Dictionary(properties, signature="sv")
-
-    def update(self, changed=None, invalidated=()):
-        changed = changed or {}
-        self.properties.update(changed)
-        for name in invalidated:
-            self.properties.pop(name, None)
-        self.PropertiesChanged(self.interface, dbus.Dictionary(changed, signature="sv"),
-                               dbus.Array(invalidated, signature="s"))
-
-    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        if interface != self.interface or name not in self.properties:
-            raise dbus.DBusException("No such property " + name,
-                                     name="org.freedesktop.DBus.Error.InvalidArgs")
-        return self.properties[name]
-
-    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return self.properties if interface == self.interface else {}
-
-    @dbus.service.method(PROPERTIES, in_signature="ssv")
-    def Set(self, interface, name, value):
-        self.world.record("Set %s %s" % (name, value))
-        self.update({name: value})
-
-    @dbus.service.signal(PROPERTIES, signature="sa{sv}as")
-    def PropertiesChanged(self, interface, changed, invalidated):
-        pass
-
-
-class Adapter(BluezObject):
-    interface = ADAPTER
-
-    def __init__(self, world, powered):
-        super().__init__(world, ADAPTER_PATH, {
-            "Address": dbus.String("00:1A:7D:DA:71:13"),
-            "AddressType": dbus.String("public"),
-            "Name": dbus.String("fake-hci0"),
-            "Alias": dbus.String("fake-hci0"),
-            "Class": dbus.UInt32(0x6c010c),
-            "Powered": dbus.Boolean(powered),
-            "Discoverable": dbus.Boolean(False),
-            "DiscoverableTimeout": dbus.UInt32(180),
-            "Pairable": dbus.Boolean(False),
-            "PairableTimeout": dbus.UInt32(0),
-            "Discovering": dbus.Boolean(False),
-            "UUIDs": dbus.Array([], signature="s"),
-            "Modalias": dbus.String("usb:v1D6Bp0246d0542"),
-            "Roles": dbus.Array(["central", "peripheral"], signature="s"),
-        })
-        self.devices = []
-        self.advertising = None
-
-    def powered(self):
-        return bool(self.properties["Powered"])
-
-    def set_powered(self, powered):
-        if not powered:
-            self.stop_advertising()
-        self.update({"Powered": dbus.Boolean(powered)})
-
-    @dbus.service.method(ADAPTER, in_signature="a{sv}")
-    def SetDiscoveryFilter(self, properties):
-        self.world.record("SetDiscoveryFilter %s" % dict(properties))
-
-    @dbus.service.method(ADAPTER, out_signature="as")
-    def GetDiscoveryFilters(self):
-        return dbus.Array(["UUIDs", "RSSI", "Pathloss", "Transport", "DuplicateData"], signature="s")
-
-    @dbus.service.method(ADAPTER)
-    def StartDiscovery(self):
-        self.world.record("StartDiscovery")
-        if not self.powered():
-            raise BluezError("NotReady", "Resource Not Ready")
-        if self.advertising is None:
-            self.update({"Discovering": dbus.Boolean(True)})
-            self.advertising = GLib.timeout_add(ADVERTISING_INTERVAL_MS, self.advertise)
-            GLib.idle_add(lambda: self.advertise() and False)
-
-    @dbus.service.method(ADAPTER)
-    def StopDiscovery(self):
-        self.world.record("StopDiscovery")
-        if self.advertising is None:
-            raise BluezError("Failed", "No discovery started")
-        self.stop_advertising()
-
-    @dbus.service.method(ADAPTER, in_signature="o")
-    def RemoveDevice(self, path):
-        self.world.record("RemoveDevice %s" % path)
-
-    def stop_advertising(self):
-        if self.advertising is None:
-            return
-        GLib.source_remove(self.advertising)
-        self.advertising = None
-        self.update({"Discovering": dbus.Boolean(False)})
-        # Once discovery ends BlueZ forgets the signal strengths it heard.
-        for device in self.devices:
-            if device.exported and "RSSI" in device.properties:
-                device.update(invalidated=["RSSI"])
-
-    def advertise(self):
-        for device in self.devices:
-            device.advertise()
-        return self.advertising is not None
-
-
-class Device(BluezObject):
-    interface = DEVICE
-
-    def __init__(self, world, adapter, kind):
-        self.kind = kind
-        self.address = kind["address"]
-        super().__init__(world, ADAPTER_PATH + "/dev_" + self.address.replace(":", "_"), {
-            "Address": dbus.String(self.address),
-            "AddressType": dbus.String("public"),
-            # BlueZ names a device it has no name for by its address.
-            "Alias": dbus.String(self.address.replace(":", "-")),
-            "Paired": dbus.Boolean(False),
-            "Bonded": dbus.Boolean(False),
-            "Trusted": dbus.Boolean(False),
-            "Blocked": dbus.Boolean(False),
-            "LegacyPairing": dbus.Boolean(False),
-            "Connected": dbus.Boolean(False),
-            "ServicesResolved": dbus.Boolean(False),
-            "Adapter": dbus.ObjectPath(ADAPTER_PATH),
-            "UUIDs": dbus.Array([s["uuid"] for s in kind.get("services", [])], signature="s"),
-        })
-        self.adapter = adapter
-        self.exported = False
-        self.adverts_sent = 0
-        self.gatt = []
-        self.pending_connect = None
-        self.frames_sent = 0
-        self.measurement = None
-        if kind.get("cached_name"):
-            self.properties["Name"] = dbus.String(kind["cached_name"])
-            self.properties["Alias"] = dbus.String(kind["cached_name"])
-
-    def export(self):
-        self.exported = True
-        self.world.add(self)
-
-    def advertise(self):
-        if not self.kind.get("in_range", True):
-            return
-        self.adverts_sent += 1
-        rssi = dbus.Int16(self.kind["rssi"] - self.adverts_sent % 3)
-        names = self.kind.get("names", [])
-        name = names[min(self.adverts_sent, len(names)) - 1] if names else None
-        changed = {"RSSI": rssi}
-        if name is not None and self.properties.get("Name") != name:
-            changed["Name"] = dbus.String(name)
-            changed["Alias"] = dbus.String(name)
-        if not self.exported:
-            self.properties.update(changed)
-            self.export()
-        else:
-            self.update(changed)
-
-    @dbus.service.method(DEVICE, async_callbacks=("reply", "error"))
-    def Connect(self, reply, error):
-        self.world.record("Connect %s" % self.address)
-        behaviour = self.kind.get("connect", "accept")
-        if self.properties["Connected"]:
-            reply()
-        elif behaviour == "refuse":
-            GLib.timeout_add(100, lambda: error(BluezError("Failed", "le-connection-abort-by-remote")))
-        elif behaviour == "silent":
-            self.pending_connect = error
-        else:
-            self.update({"Connected": dbus.Boolean(True)})
-            reply()
-            GLib.timeout_add(150, self.resolve_services)
-
-    @dbus.service.method(DEVICE, async_callbacks=("reply", "error"))
-    def Disconnect(self, reply, error):
-        self.world.record("Disconnect %s" % self.address)
-        if self.pending_connect is not None:
-            self.pending_connect(BluezError("Failed", "le-connection-abort-by-local"))
-            self.pending_connect = None
-        self.drop()
-        reply()
-
-    def resolve_services(self):
-        if self.properties["Connected"]:
-            self.build_gatt()
-            self.update({"ServicesResolved": dbus.Boolean(True)})
-        return False
-
-    def drop(self):
-        if self.measurement is not None:
-            GLib.source_remove(self.measurement)
-            self.measurement = None
-        if self.properties["Connected"]:
-            self.update({"ServicesResolved": dbus.Boolean(False)})
-            for obj in reversed(self.gatt):
-                self.world.remove(obj)
-            self.gatt = []
-            self.update({"Connected": dbus.Boolean(False)})
-
-    def build_gatt(self):
-        handle = 0x000a
-        for service_kind in self.kind.get("services", []):
-            service = GattService(self.world, "%s/service%04x" % (self.path, handle), self, service_kind["uuid"])
-            self.gatt.append(service)
-            handle += 1
-            for char_kind in service_kind["characteristics"]:
-                characteristic = GattCharacteristic(self.world, "%s/char%04x" % (service.path, handle),
-                                                    self, service.path, char_kind)
-                self.gatt.append(characteristic)
-                handle += 2
-                for descriptor_uuid in char_kind.get("descriptors", []):
-                    self.gatt.append(GattDescriptor(self.world, "%s/desc%04x" % (characteristic.path, handle),
-                                                    characteristic.path, descriptor_uuid))
-                    handle += 1
-        for obj in self.gatt:
-            self.world.add(obj)
-
-    def characteristic(self, uuid):
-        return next(obj for obj in self.gatt
-                    if isinstance(obj, GattCharacteristic) and obj.properties["UUID"] == full_uuid(uuid))
-
-    def answer_measurement_request(self):
-        """Notifies the two frames one after the other, as the meter does."""
-        pending = list(MEASUREMENT_FRAMES)
-
-        def notify_next():
-            measurement = self.characteristic(0xFF02)
-            if measurement.properties.get("Notifying"):
-                measurement.update({"Value": byte_array(pending.pop(0))})
-                self.frames_sent += 1
-            else:
-                pending.clear()
-            drop_after = self.kind.get("drop_after_frames")
-            if drop_after is not None and self.frames_sent >= drop_after:
-                self.world.record("Dropped %s" % self.address)
-                pending.clear()
-                GLib.idle_add(lambda: self.drop() and False)
-            if not pending:
-                self.measurement = None
-            return bool(pending)
-
-        if self.measurement is None:
-            self.measurement = GLib.timeout_add(20, notify_next)
-
-
-class GattService(BluezObject):
-    interface = SERVICE
-
-    def __init__(self, world, path, device, uuid):
-        super().__init__(world, path, {
-            "UUID": dbus.String(uuid),
-            "Device": dbus.ObjectPath(device.path),
-            "Primary": dbus.Boolean(True),
-            "Includes": dbus.Array([], signature="o"),
-        })
-
-
-class GattCharacteristic(BluezObject):
-    interface = CHARACTERISTIC
-
-    def __init__(self, world, path, device, service_path, kind):
-        properties = {
-            "UUID": dbus.String(full_uuid(kind["uuid"])),
-            "Service": dbus.ObjectPath(service_path),
-            "Value": byte_array(kind.get("value", b"")),
-            "Flags": dbus.Array(kind["flags"], signature="s"),
-            "MTU": dbus.UInt16(23),
-        }
-        if "notify" in kind["flags"]:
-            properties["Notifying"] = dbus.Boolean(False)
-        super().__init__(world, path, properties)
-        self.device = device
-        self.uuid = kind["uuid"]
-
-    @dbus.service.method(CHARACTERISTIC, in_signature="a{sv}", out_signature="ay")
-    def ReadValue(self, options):
-        self.world.record("ReadValue %04X" % self.uuid)
-        if "read" not in self.properties["Flags"] or self.device.kind.get("refuses_requests"):
-            raise BluezError("NotPermitted", "Read not permitted")
-        return self.properties["Value"]
-
-    @dbus.service.method(CHARACTERISTIC, in_signature="aya{sv}")
-    def WriteValue(self, value, options):
-        data = bytes(value)
-        self.world.record("WriteValue %04X %s %s" % (self.uuid, data.hex(), options.get("type", "")))
-        if data == MEASUREMENT_REQUEST and self.uuid == 0xFF01:
-            self.device.answer_measurement_request()
-
-    @dbus.service.method(CHARACTERISTIC)
-    def StartNotify(self):
-        self.world.record("StartNotify %04X" % self.uuid)
-        if "Notifying" not in self.properties:
-            raise BluezError("NotSupported", "Operation is not supported")
-        if self.device.kind.get("refuses_requests"):
-            raise BluezError("NotPermitted", "Notify not permitted")
-        if not self.properties["Notifying"]:
-            self.update({"Notifying": dbus.Boolean(True)})
-
-    @dbus.service.method(CHARACTERISTIC)
-    def StopNotify(self):
-        self.world.record("StopNotify %04X" % self.uuid)
-        if self.properties.get("Notifying"):
-            self.update({"Notifying": dbus.Boolean(False)})
-
-
-class GattDescriptor(BluezObject):
-    interface = DESCRIPTOR
-
-    def __init__(self, world, path, characteristic_path, uuid):
-        super().__init__(world, path, {
-            "UUID": dbus.String(full_uuid(uuid)),
-            "Characteristic": dbus.ObjectPath(characteristic_path),
-            "Value": byte_array(b""),
-            "Flags": dbus.Array(["read", "write"], signature="s"),
-        })
-        self.characteristic_path = characteristic_path
-
-    @dbus.service.method(DESCRIPTOR, in_signature="a{sv}", out_signature="ay")
-    def ReadValue(self, options):
-        characteristic = self.world.objects.get(self.characteristic_path)
-        notifying = characteristic is not None and characteristic.properties.get("Notifying")
-        return byte_array(b"\x01\x00" if notifying else b"\x00\x00")
-
-    @dbus.service.method(DESCRIPTOR, in_signature="aya{sv}")
-    def WriteValue(self, value, options):
-        # BlueZ keeps the client configuration to itself: StartNotify sets it.
-        raise BluezError("NotPermitted", "Write not permitted")
-
-
-class Control(dbus.service.Object):
-    def __init__(self, world, adapter):
-        super().__init__(world.bus, "/test/control")
-        self.world = world
-        self.adapter = adapter
-
-    @dbus.service.method(CONTROL, in_signature="b")
-    def SetPowered(self, powered):
-        self.adapter.set_powered(bool(powered))
-
-    @dbus.service.method(CONTROL, out_signature="as")
-    def Events(self):
-        return dbus.Array(self.world.events, signature="s")
-
-
-METER_SERVICES = [
-    {"uuid": full_uuid(0x180A), "characteristics": [
-        {"uuid": 0x2A29, "flags": ["read"], "value": b"Fake Instruments"},
-    ]},
-    {"uuid": full_uuid(0xFFF0), "characteristics": [
-        {"uuid": 0xFF01, "flags": ["write-without-response", "write"]},
-        {"uuid": 0xFF02, "flags": ["notify"], "descriptors": [0x2902]},
-    ]},
-]
-
-
-def meter(**changes):
-    kind = {"address": "C4:7C:8D:6A:11:01", "names": ["TH-Meter"], "rssi": -58, "services": METER_SERVICES}
-    kind.update(changes)
-    return kind
-
-
-METER_WITHOUT_CLIENT_CONFIGURATION = [
-    {"uuid": full_uuid(0xFFF0), "characteristics": [
-        {"uuid": 0xFF01, "flags": ["write-without-response"]},
-        {"uuid": 0xFF02, "flags": ["notify"]},
-    ]},
-]
-
-DEVICE_KINDS = {
-    "meter": meter(),
-    "refusing-meter": meter(connect="refuse"),
-    "silent-meter": meter(connect="silent"),
-    "dropping-meter": meter(drop_after_frames=4),
-    "meter-without-cccd": meter(services=METER_WITHOUT_CLIENT_CONFIGURATION),
-    # Refuses every read and every notification request.
-    "refusing-requests-meter": meter(refuses_requests=True),
-    # Advertises without a name: BlueZ's alias is then the address.
-    "unnamed": {"address": "E8:10:00:00:00:07", "rssi": -70},
-    # Its name arrives with the third advertisement.
-    "late-name": {"address": "E8:10:00:00:00:08", "names": [None, None, "Late Sensor"], "rssi": -75},
-    # Remembered by BlueZ from an earlier session but out of range now.
-    "cached": {"address": "E8:10:00:00:00:09", "cached_name": "Cached Sensor", "rssi": -80, "in_range": False},
-    # Remembered, and in range again.
-    "remembered": {"address": "E8:10:00:00:00:0A", "cached_name": "Remembered Sensor",
-                   "names": ["Remembered Sensor"], "rssi": -66},
+def error(name, text):
+    return dbus.DBusException(text, name=BLUEZ + "Error." + name)
+
+
+# GATT tables: services as (UUID, characteristics); characteristics as (UUID, flags, with 0x2902).
+METER_GATT = [(0x180A, [(0x2A29, ["read"], False)]),
+              (0xFFF0, [(0xFF01, ["write-without-response", "write"], False), (0xFF02, ["notify"], True)])]
+NO_CCCD_GATT = [(0xFFF0, [(0xFF01, ["write-without-response"], False), (0xFF02, ["notify"], False)])]
+DEVICES = {
+    "meter": {}, "refusing-meter": {"connect": "refuse"}, "silent-meter": {"connect": "silent"},
+    "dropping-meter": {"drop_after_frames": 2}, "meter-without-cccd": {"gatt": NO_CCCD_GATT},
+    "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
+    "unnamed": {"address": "E8:10:00:00:00:07", "alias": "e8-10-00-00-00-07", "names": [None], "rssi": -70, "gatt": []},
+    "late-name": {"address": "E8:10:00:00:00:08", "names": [None, None, "Late Sensor"], "rssi": -75, "gatt": []},
+    # Remembered by BlueZ from an earlier session: out of range, or in range again.
+    "cached": {"address": "E8:10:00:00:00:09", "cached": "Cached Sensor", "names": [], "gatt": []},
+    "remembered": {"address": "E8:10:00:00:00:0A", "cached": "Remembered Sensor", "names": ["Remembered Sensor"],
+                   "rssi": -66, "gatt": []},
 }
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--adapter", choices=["on", "off", "none"], default="on")
-    parser.add_argument("--device", action="append", default=[], choices=sorted(DEVICE_KINDS))
-    args = parser.parse_args()
+class Obj(dbus.service.Object):
+    """An exported BlueZ object: an adapter, a device, or a GATT service, characteristic or descriptor."""
 
-    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.SystemBus()
-    world = World(bus)
-    if args.adapter != "none":
-        adapter = Adapter(world, powered=args.adapter == "on")
-        world.objects[adapter.path] = adapter
-        Control(world, adapter)
-        for kind in args.device:
-            device = Device(world, adapter, DEVICE_KINDS[kind])
-            adapter.devices.append(device)
-            if "cached_name" in DEVICE_KINDS[kind]:
-                device.exported = True
-                world.objects[device.path] = device
-    # Own the name last, so that a client finds the objects complete.
-    name = dbus.service.BusName(BLUEZ, bus)
-    print("fake-bluez: ready", file=sys.stderr, flush=True)
-    loop = GLib.MainLoop()
-    try:
-        loop.run()
-    finally:
-        del name
+    def __init__(self, fake, path, interface, props, **state):
+        super().__init__(fake.bus, path)
+        self.fake, self.path, self.interface, self.props = fake, path, BLUEZ + interface, props
+        self.__dict__.update(state)
+
+    def update(self, changed=None, invalidated=()):
+        self.props.update(changed or {})
+        for name in invalidated:
+            del self.props[name]
+        self.PropertiesChanged(self.interface, changed or {}, invalidated)
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, "ss", "v")
+    def Get(self, interface, name):
+        return self.props[name]
+
+    @dbus.service.signal(dbus.PROPERTIES_IFACE, "sa{sv}as")
+    def PropertiesChanged(self, interface, changed, invalidated): pass
+
+    @dbus.service.method(BLUEZ + "Adapter1")
+    def StartDiscovery(self):
+        self.fake.events.append("StartDiscovery")
+        if not self.props["Powered"]:
+            raise error("NotReady", "Resource Not Ready")
+        self.fake.discover(True)
+
+    @dbus.service.method(BLUEZ + "Adapter1")
+    def StopDiscovery(self):
+        self.fake.events.append("StopDiscovery")
+        self.fake.discover(False)
+
+    @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
+    def Connect(self, reply, failed):
+        self.fake.events.append("Connect " + self.props["Address"])
+        if self.kind.get("connect") == "refuse":
+            GLib.timeout_add(100, failed, error("Failed", "le-connection-abort-by-remote"))
+        elif self.kind.get("connect") == "silent":
+            self.pending = failed
+        else:
+            self.update({"Connected": True})
+            reply()
+            GLib.timeout_add(150, self.fake.resolve_services, self)
+
+    @dbus.service.method(BLUEZ + "Device1")
+    def Disconnect(self):
+        self.fake.events.append("Disconnect " + self.props["Address"])
+        if self.pending:
+            self.pending(error("Failed", "le-connection-abort-by-local"))
+        self.pending = None
+        self.fake.drop(self)
+
+    @dbus.service.method(BLUEZ + "GattCharacteristic1", "a{sv}", "ay")
+    def ReadValue(self, options):
+        if self.device.kind.get("refuses_requests"):
+            raise error("NotPermitted", "Read not permitted")
+        return dbus.ByteArray(b"Fake Instruments")
+
+    @dbus.service.method(BLUEZ + "GattCharacteristic1", "aya{sv}")
+    def WriteValue(self, value, options):
+        self.fake.events.append("WriteValue %04X %s %s" % (self.uuid, bytes(value).hex(), options.get("type", "")))
+        if self.uuid == 0xFF01 and bytes(value) == b"\x5e":
+            self.fake.answer_measurement_request(self.device)
+
+    @dbus.service.method(BLUEZ + "GattCharacteristic1")
+    def StartNotify(self):
+        self.fake.events.append("StartNotify %04X" % self.uuid)
+        if "Notifying" not in self.props:
+            raise error("NotSupported", "Operation is not supported")
+        if self.device.kind.get("refuses_requests"):
+            raise error("NotPermitted", "Notify not permitted")
+        self.update({"Notifying": True})
+
+    @dbus.service.method(BLUEZ + "GattCharacteristic1")
+    def StopNotify(self):
+        self.update({"Notifying": False})
+
+
+class Fake(dbus.service.Object):
+    """bluetoothd's object manager, its objects, and the calls the application made."""
+
+    def __init__(self, bus, adapter, devices):
+        super().__init__(bus, "/")
+        self.bus, self.objects, self.events = bus, {}, []
+        if adapter in ("on", "off"):
+            self.adapter = self.export(Obj(self, HCI, "Adapter1", {
+                "Address": "00:1A:7D:DA:71:13", "Name": "fake-hci0", "Alias": "fake-hci0",
+                "Powered": adapter == "on", "Discoverable": False, "Discovering": False}))
+            GLib.timeout_add(ADVERTISING_MS, self.advertise)  # devices in range advertise while discovery runs
+        self.devices = []
+        for kind in ({"address": ADDRESS, "names": [METER], "rssi": -58, "gatt": METER_GATT, **DEVICES[name]}
+                     for name in devices):
+            address = kind["address"]
+            self.devices.append(Obj(self, HCI + "/dev_" + address.replace(":", "_"), "Device1", {
+                # BlueZ names a device it has no name for by its address.
+                "Address": address, "Alias": kind.get("cached", kind.get("alias", address.replace(":", "-"))), "Paired": False,
+                "AddressType": "public", "Connected": False, "ServicesResolved": False,
+                "Adapter": dbus.ObjectPath(HCI), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
+                "ManufacturerData": dbus.Dictionary({dbus.UInt16(0x004C): dbus.ByteArray(b"\x02\x15\xab")}, "qv"),
+                "ServiceData": dbus.Dictionary({uuid(0xFFF0): dbus.ByteArray(b"\x01\x02")}, "sv")},
+                kind=kind, adverts=0, frames=0, gatt=[], pending=None))
+            if "cached" in kind:
+                self.export(self.devices[-1]).props["Name"] = kind["cached"]
+
+    def export(self, obj, signal=False):
+        self.objects[obj.path] = obj
+        if signal:
+            self.InterfacesAdded(obj.path, {obj.interface: obj.props})
+        return obj
+
+    @dbus.service.method(MANAGER, "", "a{oa{sa{sv}}}")
+    def GetManagedObjects(self):
+        return {path: {obj.interface: obj.props} for path, obj in sorted(self.objects.items())}
+
+    @dbus.service.signal(MANAGER, "oa{sa{sv}}")
+    def InterfacesAdded(self, path, interfaces): pass
+
+    @dbus.service.signal(MANAGER, "oas")
+    def InterfacesRemoved(self, path, interfaces): pass
+
+    def discover(self, on):
+        self.adapter.update({"Discovering": on})
+        for device in (device for device in self.devices if not on and "RSSI" in device.props):
+            device.update(invalidated=["RSSI"])  # BlueZ forgets the strengths it heard
+
+    def advertise(self):
+        discovering = self.adapter.props["Discovering"]
+        for device in (device for device in self.devices if discovering and device.kind["names"]):
+            device.adverts += 1
+            name = device.kind["names"][min(device.adverts, len(device.kind["names"])) - 1]
+            changed = {"RSSI": dbus.Int16(device.kind["rssi"] - device.adverts % 3)}
+            if name is not None and device.props.get("Name") != name:
+                changed.update(Name=name, Alias=name)
+            if device.path in self.objects:
+                device.update(changed)
+            else:
+                device.props.update(changed)
+                self.export(device, signal=True)
+        return True
+
+    def resolve_services(self, device):
+        if not device.props["Connected"]:
+            return
+        for number, (service_uuid, characteristics) in enumerate(device.kind["gatt"]):
+            service = self.export(Obj(self, "%s/service%02x" % (device.path, number), "GattService1", {
+                "UUID": uuid(service_uuid), "Device": dbus.ObjectPath(device.path), "Primary": True}), True)
+            device.gatt.append(service)
+            for short, flags, with_cccd in characteristics:
+                props = {"UUID": uuid(short), "Service": dbus.ObjectPath(service.path),
+                         "Flags": dbus.Array(flags, "s"), "Value": dbus.ByteArray(b"")}
+                props.update({"Notifying": False} if "notify" in flags else {})
+                path = "%s/char%04x" % (service.path, short)
+                device.gatt.append(self.export(Obj(self, path, "GattCharacteristic1", props, uuid=short,
+                                                   device=device), True))
+                if with_cccd:
+                    device.gatt.append(self.export(Obj(self, path + "/desc2902", "GattDescriptor1", {
+                        "UUID": uuid(0x2902), "Characteristic": dbus.ObjectPath(path)}), True))
+        device.update({"ServicesResolved": True})
+
+    def drop(self, device):
+        if device.props["Connected"]:
+            device.update({"ServicesResolved": False})
+            for obj in reversed(device.gatt):
+                del self.objects[obj.path]
+                obj.remove_from_connection()
+                self.InterfacesRemoved(obj.path, [obj.interface])
+            device.gatt = []
+            device.update({"Connected": False})
+
+    def answer_measurement_request(self, device):
+        """Notifies a temperature frame, then a humidity frame, as the meter does."""
+        for delay, answer in ((20, b"0\x00\x0423.5"), (40, b"4\x00\x0445.6")):  # kind, channel, reading
+            GLib.timeout_add(delay, self.notify, device, b"\xaa\x55\x13\x01" + answer + bytes(8))
+
+    def notify(self, device, frame):
+        measurement = next((obj for obj in device.gatt if obj.props["UUID"] == uuid(0xFF02)), None)
+        if measurement and measurement.props.get("Notifying"):
+            measurement.update({"Value": dbus.ByteArray(frame)})
+            device.frames += 1
+            if device.frames == device.kind.get("drop_after_frames"):
+                self.events.append("Dropped " + ADDRESS)
+                self.drop(device)
+
+
+class Failure(Exception): pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Session:
+    """The program under test, steered like a user through a scenario's steps:
+    a command for the window driver ("scan on", "select NAME") or (action,
+    arguments...) for a method below. Waits are generators that the bus's
+    main loop resumes, so that the fake answers meanwhile."""
+
+    def __init__(self, fake, program, environment):
+        self.fake, self.output, self.errors, self.shown = fake, [], [], None
+        self.app = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, env=environment)
+        for stream, lines in ((self.app.stdout, self.output), (self.app.stderr, self.errors)):
+            threading.Thread(target=lambda s=stream, l=lines: [l.append(raw.decode().rstrip("\n")) for raw in s],
+                             daemon=True).start()
+
+    def play(self, steps):
+        for step in steps:
+            action, *arguments = (step,) if isinstance(step, str) else step
+            if not hasattr(self, action):
+                arguments, action = [action], "ask"
+            yield from getattr(self, action)(*arguments) or ()
+
+    def until(self, condition, what, timeout=WAIT):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            check(time.monotonic() < deadline, "waited %.0f s for %s" % (timeout, what))
+            yield
+
+    def sleep(self, seconds):
+        until = time.monotonic() + seconds
+        yield from self.until(lambda: time.monotonic() >= until, "time to pass")
+
+    def log(self, pattern, count=1):  # the backend's own lines are on standard error
+        lines = self.errors if pattern.startswith("Bluetooth: ") else self.output
+        yield from self.until(lambda: sum(bool(re.fullmatch(pattern, line)) for line in list(lines)) >= count,
+                              "%d log line(s) %r" % (count, pattern))
+
+    def event(self, event, count=1):
+        yield from self.until(lambda: self.fake.events.count(event) >= count, "%d call(s) %r" % (count, event))
+
+    def ask(self, command):
+        """Sends the window driver a command; keeps what the window then shows:
+        whether Scan is on, the listed names, the temperature and humidity, and the status line."""
+        answers = lambda: [line[8:] for line in list(self.errors) if line.startswith("driver: ")]  # noqa: E731
+        answered = len(answers())
+        self.app.stdin.write((command + "\n").encode())
+        self.app.stdin.flush()
+        yield from self.until(lambda: answers()[answered:], "the answer to " + command)
+        scan, rows, temperature, humidity, status = answers()[answered].split("|", 4)
+        self.shown = scan == "on", rows.split(";") if rows else [], [temperature, humidity], status
+
+    def shows(self, condition, what):
+        for _ in range(int(WAIT / 0.05)):
+            yield from self.ask("show")
+            if condition(*self.shown):
+                return
+            yield from self.sleep(0.05)
+        raise Failure("waited for " + what)
+
+    def rows(self, *names):
+        yield from self.shows(lambda scan, rows, *_: set(names) <= set(rows), "rows %s" % (names,))
+
+    def readings(self):
+        yield from self.shows(lambda scan, rows, readings, status: readings == READINGS, "the readings")
+
+    def status(self, pattern):
+        yield from self.shows(lambda *shown: re.fullmatch(pattern, shown[3]), "the status %r" % pattern)
+
+    def quit(self, terminate=False):  # as the window's user, or as the system does
+        self.app.send_signal(signal.SIGTERM) if terminate else self.app.stdin.close()
+        yield from self.until(lambda: self.app.poll() is not None, "the program to end")
+        check(terminate or self.app.returncode == 0, "the program ended with exit code %s" % self.app.returncode)
+
+    def absent(self, text, what):
+        check(not any(text.lower() in line.lower() for line in list(self.output) + self.fake.events), what)
+
+    def check(self, condition, what):
+        check(condition(self), what)
+
+    def mark(self):  # the time, the number of measurement requests and of log lines so far
+        self.marked = time.monotonic(), self.fake.events.count(REQUEST), len(self.output)
+
+    def resumed(self):  # a frame shown since the mark
+        yield from self.until(lambda: "data update value Optional(19 bytes)" in self.output[self.marked[2]:],
+                              "a reading after the mark")
+
+    def power(self):
+        self.fake.adapter.update({"Powered": True})
+
+
+def reports_of(s, address):
+    return [line for line in s.output if line.startswith("Peripheral info: ") and address in line]
+
+
+SCAN_FOR_METER = ["scan on", ("rows", METER)]
+CONNECT_TO_METER = SCAN_FOR_METER + ["select " + METER]
+SCAN_REFUSED = [("log", r"Bluetooth Disabled- Make sure your Bluetooth is turned on"), "scan on",
+                ("log", r"Bluetooth: scan failed: .+"), "scan off", ("log", "Scan Stopped"),
+                ("check", lambda s: s.shown[1] == [], "devices were listed without a usable adapter")]
+NO_ADAPTER = [("log", r"Bluetooth: no usable Bluetooth adapter .*")] + SCAN_REFUSED + ["quit"]
+SILENT_ATTEMPT = CONNECT_TO_METER + [("event", "Connect " + ADDRESS), ("mark",)]
+
+# Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario.
+WORLDS = {
+    # From the scan to both readings; nameless, late-named and remembered devices; the poll; a rescan.
+    "meter_readings": ("on", ["meter", "unnamed", "late-name", "cached", "remembered"], [
+        ("log", "Bluetooth Enabled"), "scan on", ("rows", METER, "Late Sensor", "Remembered Sensor"),
+        ("sleep", 3 * ADVERTISING_MS / 1000), "show",  # let repeats come: they must not be reported
+        ("check", lambda s: len(s.shown[1]) == 3 and len(reports_of(s, ADDRESS)) == 1, "each device listed once"),
+        ("log", r'Advertisement Data : \["kCBAdvDataLocalName": "TH-Meter", "kCBAdvDataManufacturerData": "004C: 0215AB", '
+                r'"kCBAdvDataServiceData": "FFF0: 0102", "kCBAdvDataServiceUUIDs": "180A, FFF0"\]'),
+        ("check", lambda s: [" name = nil" in line for line in reports_of(s, "E8:10:00:00:00:07")] == [True],
+         "the nameless device is reported once, without a name"),
+        ("check", lambda s: ["Late Sensor" in line for line in reports_of(s, "E8:10:00:00:00:08")] == [False, True],
+         "the device whose name comes late is reported again with it"),
+        ("absent", "e8-10-00-00-00", "an address stood in for a name"),
+        ("absent", "Cached Sensor", "a remembered device that was not heard was reported"),
+        ("status", r"Scanning: 3 devices listed"),
+        "select " + METER, ("readings",), ("status", "Connected to " + METER),
+        ("log", r"Subscribed\. Notification has begun for: FF02"),
+        ("event", "StopDiscovery"), ("event", "StartNotify FF02"), ("event", REQUEST, 2),  # the poll repeats
+        "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
+        ("rows", METER), ("absent", "Disconnect error", "a closing the user asked for was an error"), "quit"]),
+    "no_bluez": ("absent", [], NO_ADAPTER),
+    "no_adapter": ("none", [], NO_ADAPTER),
+    # Refuses the scan while off; once switched on the next scan finds the meter.
+    "adapter_powered_off": ("off", ["meter"], [("log", r"Bluetooth: adapter .* is powered off")] + SCAN_REFUSED + [
+        ("log", r"Bluetooth: scan failed: Device is powered off"),
+        ("absent", "StartDiscovery", "discovery was asked of a powered-off adapter"),
+        ("status", r"scan failed: Device is powered off"),
+        ("power",), ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"),
+        ("status", r"Idle\. Switch Scan on .*"),
+        ("check", lambda s: s.output.count("centralManagerDidUpdateState") == 2, "each state is reported once"),
+        ] + SCAN_FOR_METER + ["quit"]),
+    "connection_refused": ("on", ["refusing-meter"], CONNECT_TO_METER + [
+        ("log", "Failed to connect to peripheral"),
+        ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: (?!The connection attempt timed out).+"),
+        "scan off", ("status", "Could not connect to " + METER + r"\. Is the meter in range .* Reconnect tries again\."),
+        ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + ["quit"]),
+    # Fails after the backend's time-out and withdraws the attempt from BlueZ.
+    "connection_times_out": ("on", ["silent-meter"], SILENT_ATTEMPT + [
+        ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
+        ("check", lambda s: 0.7 <= (time.monotonic() - s.marked[0]) / CONNECT_TIMEOUT <= 2.5, "the attempt's length"),
+        ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "quit"]),
+    # A new scan withdraws the pending attempt: no failure follows, and the meter is found again.
+    "connection_cancelled": ("on", ["silent-meter"], SILENT_ATTEMPT + [
+        "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
+        ("rows", METER), ("sleep", CONNECT_TIMEOUT + 0.5),
+        ("absent", "Failed to connect", "a withdrawn attempt was reported as failed"),
+        ("absent", "Disconnect error", "a withdrawn attempt was reported as an error"), "quit"]),
+    # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
+    "meter_drops": ("on", ["dropping-meter"], CONNECT_TO_METER + [
+        ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\(".+"\)'),
+        ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
+        ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
+        "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
+        ("status", "Disconnected from " + METER + r": .+ Reconnect connects again\."),
+        ("mark",), "reconnect", ("status", "Connecting to " + METER + "…|Connected to " + METER),
+        ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER), "quit"]),
+    # FF02 without its 0x2902 descriptor cannot notify: the request fails at once.
+    "meter_without_cccd": ("on", ["meter-without-cccd"], CONNECT_TO_METER + [
+        ("log", r'Error changing notification state:Optional\(".*0x2902.*"\)', 2), ("event", REQUEST),
+        ("absent", "StartNotify", "notifications were asked of BlueZ without a descriptor"),
+        ("absent", "Subscribed.", "a subscription was reported"), "quit"]),
+    # Refused reads and notification requests reach the controller as errors, each its own.
+    "meter_refuses_requests": ("on", ["refusing-requests-meter"], CONNECT_TO_METER + [
+        ("log", r'Error changing notification state:Optional\("DescriptorWriteError"\)', 2),
+        ("log", "didUpdateValueFor characteristic UUID: 2A29"),
+        ("check", lambda s: s.output[s.output.index("didUpdateValueFor characteristic UUID: 2A29") + 1]
+         == "data update value nil", "a refused read came with a value"),
+        ("absent", "Subscribed.", "a refused subscription was reported as made"), "quit"]),
+    # The thermohygro program itself (not the driver) starts on BlueZ and reports the radio.
+    "application_starts": ("on", ["meter"], [
+        ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
+        ("quit", True)]),
+}
+
+
+def run(steps):
+    """Runs the scenario's steps on the bus's main loop; returns its failure, if any."""
+    loop, outcome = GLib.MainLoop(), []
+
+    def step():
+        try:
+            return next(steps) or True
+        except StopIteration:
+            outcome.append(None)
+        except Exception as failure:  # a failed check, or a broken scenario
+            outcome.append(failure)
+        loop.quit()
+
+    GLib.timeout_add(20, step)
+    loop.run()
+    return outcome[0]
+
+
+def main(driver, app, world):
+    adapter, devices, scenario = WORLDS[world]
+    with tempfile.TemporaryDirectory() as folder:
+        socket = os.path.join(folder, "bus")
+        with open(socket + ".conf", "w") as out:
+            out.write(BUS_CONFIG % socket)
+        children = [subprocess.Popen(["dbus-daemon", "--config-file=" + socket + ".conf", "--nofork",
+                                      "--print-address"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)]
+        try:
+            children[0].stdout.readline()  # written once the bus listens
+            dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+            fake = Fake(dbus.bus.BusConnection("unix:path=" + socket), adapter, devices)
+            if adapter != "absent":
+                fake.bus.request_name("org.bluez")
+            # Qt takes BlueZ's GATT API from bluetoothd 5.42 on and learns the version from the name's owner.
+            session = Session(fake, app if world == "application_starts" else driver, dict(
+                os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + socket, QT_QPA_PLATFORM="offscreen",
+                BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66"))
+            children.append(session.app)
+            failure = run(session.play(scenario))
+            if not failure and any(line.startswith("Bluetooth: ") for line in session.output):
+                failure = Failure("a backend line on standard output")
+        finally:
+            for child in reversed(children):
+                child.kill()
+                child.wait()
+    print("\n".join(["---- log ----", *session.output, "---- errors ----", *session.errors, "---- BlueZ calls ----",
+                     *fake.events, "FAIL: %r" % failure]) if failure else "PASS")
+    return 1 if failure else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main(*sys.argv[1:]))

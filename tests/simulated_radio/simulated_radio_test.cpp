@@ -1,0 +1,269 @@
+// The simulated radio on a virtual clock: what a scan of the demo's world
+// reports and when, the meter's answers over GATT, its readings, and the
+// clock and run loop that drive them.
+#include "protocol/frame.h"
+#include "simulated_radio/meter_model.h"
+#include "simulated_radio/scheduler_run_loop.h"
+#include "simulated_radio/simulated_central_manager.h"
+#include "simulated_radio/virtual_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace simradio {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Every callback of the radio as one line of text.
+class Recorder : public ble::CentralManagerDelegate, public ble::PeripheralDelegate {
+public:
+    void centralManagerDidUpdateState(ble::CentralManager& central) override
+    {
+        lines.push_back("state " + std::to_string(central.state()));
+    }
+    void centralManagerDidDiscoverPeripheral(ble::CentralManager&,
+                                             const std::shared_ptr<ble::Peripheral>& peripheral,
+                                             const ble::AdvertisementData& data, int rssi) override
+    {
+        const auto name = data.find("localName");
+        lines.push_back(peripheral->identifier().substr(15) + " " +
+                        (name == data.end() ? "-" : name->second) + " " + std::to_string(rssi));
+    }
+    void centralManagerDidConnectPeripheral(ble::CentralManager&,
+                                            const std::shared_ptr<ble::Peripheral>&) override
+    {
+        lines.push_back("connected");
+    }
+    void centralManagerDidFailToConnectPeripheral(ble::CentralManager&,
+                                                  const std::shared_ptr<ble::Peripheral>&,
+                                                  const std::optional<ble::Error>& error) override
+    {
+        lines.push_back("failed" + text(error));
+    }
+    void centralManagerDidDisconnectPeripheral(ble::CentralManager&, const std::shared_ptr<ble::Peripheral>&,
+                                               const std::optional<ble::Error>& error) override
+    {
+        lines.push_back("disconnected" + text(error));
+    }
+    void peripheralDidDiscoverServices(const std::shared_ptr<ble::Peripheral>&,
+                                       const std::optional<ble::Error>& error) override
+    {
+        lines.push_back("services" + text(error));
+    }
+    void peripheralDidDiscoverCharacteristicsForService(const std::shared_ptr<ble::Peripheral>&,
+                                                        const std::shared_ptr<ble::Service>& service,
+                                                        const std::optional<ble::Error>& error) override
+    {
+        lines.push_back(service->uuid().uuidString() + text(error));
+    }
+    void peripheralDidUpdateValueForCharacteristic(const std::shared_ptr<ble::Peripheral>&,
+                                                   const std::shared_ptr<ble::Characteristic>& characteristic,
+                                                   const std::optional<ble::Error>& error) override
+    {
+        const auto value = characteristic->value().value_or(ble::Bytes{});
+        const auto reading = protocol::decodeFrame(value);
+        lines.push_back(
+            characteristic->uuid().uuidString() + " " +
+            (reading ? (reading->kind == protocol::ReadingKind::temperature ? "temperature" : "humidity")
+                     : std::string(value.begin(), value.end())) +
+            text(error));
+    }
+    void peripheralDidUpdateNotificationStateForCharacteristic(
+        const std::shared_ptr<ble::Peripheral>&, const std::shared_ptr<ble::Characteristic>& characteristic,
+        const std::optional<ble::Error>& error) override
+    {
+        lines.push_back(characteristic->uuid().uuidString() +
+                        (characteristic->isNotifying() ? " on" : " off") + text(error));
+    }
+
+    Lines lines;
+
+private:
+    static std::string text(const std::optional<ble::Error>& error) { return error ? " error" : ""; }
+};
+
+class SimulatedRadio : public ::testing::Test {
+protected:
+    void start(const SimulatedWorld& world = defaultWorld())
+    {
+        central = SimulatedCentralManager::create(clock, world, recorder);
+        meter = central->peripheral("02:00:5E:10:00:01");
+    }
+    // What the radio reported within the span.
+    Lines after(Duration span)
+    {
+        clock->advanceBy(span);
+        return std::exchange(recorder->lines, {});
+    }
+    void connectMeter()
+    {
+        start();
+        central->connectPeripheral(meter);
+        meter->setDelegate(recorder);
+        after(Duration{1'000});
+        meter->discoverServices();
+        after(Duration{1'000});
+        for (const auto& service : services())
+            meter->discoverCharacteristics(service);
+        ASSERT_EQ(after(Duration{1'000}), (Lines{"FF00", "180A"}));
+    }
+    std::shared_ptr<ble::Characteristic> characteristic(std::uint16_t uuid) const
+    {
+        for (const auto& service : services()) {
+            const auto characteristics =
+                service->characteristics().value_or(std::vector<std::shared_ptr<ble::Characteristic>>{});
+            for (const auto& candidate : characteristics)
+                if (candidate->uuid() == ble::Uuid::fromShort(uuid))
+                    return candidate;
+        }
+        return nullptr;
+    }
+    std::vector<std::shared_ptr<ble::Service>> services() const
+    {
+        return meter->services().value_or(std::vector<std::shared_ptr<ble::Service>>{});
+    }
+
+    std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<SimulatedCentralManager> central;
+    std::shared_ptr<SimulatedPeripheral> meter;
+};
+
+TEST_F(SimulatedRadio, ScanOfTheDemoWorldReportsEachDeviceOncePerScanAndNothingInsideACall)
+{
+    start();
+    central->scanForPeripherals({});
+    EXPECT_TRUE(recorder->lines.empty());
+    EXPECT_EQ(
+        after(Duration{5'000}),
+        (Lines{"state 5", "02 SIM Fitness Band -70", "01 SIM Thermo-Hygrometer -58", "06 - -75", "03 - -64",
+               "04 SIM Distant Beacon -100", "05 SIM Edge Sensor -99", "06 SIM Late Tag -74"}));
+    EXPECT_EQ(after(Duration{60'000}), Lines{});
+    // A scan stopped and started again at once reports every device anew, once.
+    central->scanForPeripherals({});
+    EXPECT_EQ(after(Duration{190}).size(), 2u);
+    central->stopScan();
+    central->scanForPeripherals({});
+    EXPECT_EQ(after(Duration{60'000}).size(), 7u);
+    central->stopScan();
+    central->scanForPeripherals({});
+    central->stopScan();
+    EXPECT_EQ(after(Duration{60'000}), Lines{});
+}
+
+TEST_F(SimulatedRadio, PoweredOffRadioReportsItsStateAndNeitherScansNorConnects)
+{
+    auto world = defaultWorld();
+    world.radioState = ble::managerState::poweredOff;
+    start(world);
+    central->scanForPeripherals({});
+    central->connectPeripheral(meter);
+    EXPECT_EQ(after(Duration{10'000}), Lines{"state 4"});
+}
+
+TEST_F(SimulatedRadio, RefusesConnectionsToStrangersAndToDevicesThatDoNotConnect)
+{
+    auto world = defaultWorld();
+    world.peripherals[1].connectable = false;
+    start(world);
+    central->connectPeripheral(
+        SimulatedCentralManager::create(clock, world, recorder)->peripheral("02:00:5E:10:00:01"));
+    central->connectPeripheral(central->peripheral("02:00:5E:10:00:02"));
+    EXPECT_EQ(after(Duration{1'000}), (Lines{"state 5", "failed error", "failed error"}));
+}
+
+TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasurementNotifies)
+{
+    connectMeter();
+    const auto request = characteristic(0xFF01);
+    const auto measurement = characteristic(0xFF02);
+    struct Step {
+        std::function<void()> action;
+        Lines reported;
+    };
+    const Step steps[] = {
+        {[&] { meter->readValue(characteristic(0x2A29)); }, {"2A29 Simulated Instruments"}},
+        {[&] { meter->readValue(measurement); }, {"FF02  error"}},
+        {[&] { meter->setNotifyValue(true, request); }, {"FF01 off error"}},
+        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {}},
+        {[&] { meter->setNotifyValue(true, measurement); }, {"FF02 on"}},
+        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withResponse); }, {}},
+        {[&] { meter->writeValue({0x5F}, request, ble::WriteType::withoutResponse); }, {}},
+        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 temperature"}},
+        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 humidity"}},
+        {[&] {
+             // The answer to this request would come after the link is gone.
+             meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse);
+             central->cancelPeripheralConnection(meter);
+         },
+         {"disconnected"}},
+        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {}},
+        {[&] { central->cancelPeripheralConnection(meter); }, {}},
+    };
+    for (const auto& step : steps) {
+        step.action();
+        EXPECT_EQ(recorder->lines, Lines{}) << "answered from inside the call";
+        EXPECT_EQ(after(Duration{100}), step.reported);
+    }
+    EXPECT_FALSE(measurement->isNotifying());
+    EXPECT_FALSE(meter->services()) << "a new connection discovers the services anew";
+}
+
+TEST(MeterModel, ReadingsAlternateAndDriftSlowlyWithinTheirRangesInFourCharacters)
+{
+    MeterModel model{MeterDescription{}};
+    double previous[2] = {22.4, 47.0};
+    for (int request = 0; request < 2'000; ++request) {
+        const auto frame = model.nextFrame();
+        const auto reading = protocol::decodeFrame(frame);
+        ASSERT_TRUE(reading && reading->valueText && reading->valueText->size() == 4);
+        const int kind = request % 2;
+        EXPECT_EQ(reading->kind, kind ? protocol::ReadingKind::humidity : protocol::ReadingKind::temperature);
+        const double value = std::stod(*reading->valueText);
+        EXPECT_GE(value, kind ? 35.0 : 18.0);
+        EXPECT_LE(value, kind ? 65.0 : 26.0);
+        EXPECT_LE(std::abs(value - previous[kind]), kind ? 0.65 : 0.25) << request;
+        previous[kind] = value;
+    }
+}
+
+TEST(MeterModel, ReadingTextsHaveFourCharacters)
+{
+    const std::pair<double, std::string> cases[] = {{23.5, "23.5"}, {45.62, "45.6"}, {9.8, " 9.8"},
+                                                    {-5.2, "-5.2"}, {-0.04, " 0.0"}, {123.4, "99.9"},
+                                                    {-27.0, "-9.9"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(readingText(value), text) << value;
+}
+
+TEST(VirtualClock, RunsDueCallbacksInTimeOrderThenPostingOrder)
+{
+    VirtualClock clock;
+    std::string ran;
+    clock.post(Duration{30}, [&] { ran += "c"; });
+    clock.post(Duration{10}, [&] { ran += "a"; });
+    clock.post(Duration{10}, [&] { clock.post(Duration{0}, [&] { ran += "b2"; }), ran += "b"; });
+    clock.post(Duration{31}, [&] { ran += "late"; });
+    clock.advanceBy(Duration{30});
+    EXPECT_EQ(ran, "abb2c");
+}
+
+TEST(SchedulerRunLoop, FiresATimerEveryIntervalUntilItIsInvalidated)
+{
+    auto clock = std::make_shared<VirtualClock>();
+    std::vector<long> firedAt;
+    auto timer = std::make_shared<app::Timer>(
+        std::chrono::duration<double>(2.0), [&](app::Timer&) { firedAt.push_back(clock->now().count()); },
+        true);
+    SchedulerRunLoop(clock).addTimer(timer, app::RunLoop::defaultMode);
+    clock->advanceBy(Duration{6'999});
+    EXPECT_EQ(firedAt, (std::vector<long>{2'000, 4'000, 6'000}));
+    timer->invalidate();
+    clock->advanceBy(Duration{10'000});
+    EXPECT_EQ(clock->pendingCount(), 0u);
+}
+
+} // namespace
+} // namespace simradio
