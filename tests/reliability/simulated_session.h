@@ -4,12 +4,9 @@
 #pragma once
 
 #include "fake_platform.h"
+#include "simulated_radio/simulated_peripheral.h"
 #include "simulated_radio/simulated_world.h"
 #include "simulated_radio/virtual_clock.h"
-
-namespace simradio {
-class SimulatedPeripheral;
-}
 
 namespace reliability {
 
@@ -32,7 +29,6 @@ struct SimulatedSession {
     void scanOn();
     // Runs the clock until a peripheral with that name is listed, then selects its row.
     bool selectByName(const std::string& name);
-    // The simulated device with that identifier.
     std::shared_ptr<simradio::SimulatedPeripheral> peripheral(const std::string& identifier) const;
 
     std::shared_ptr<simradio::VirtualClock> clock;
@@ -44,14 +40,8 @@ struct SimulatedSession {
     std::shared_ptr<ViewController> controller;
 };
 
-// The strength at which floodWorld's peripheral of that index reports.
-inline int floodRssi(int index)
-{
-    return -40 - index % 59;
-}
-
 // Distinct named peripherals, FLOOD-0 to FLOOD-<count - 1>, each reported once
-// within the first five seconds of a scan.
+// within the first five seconds of a scan at a strength of -40 - index % 59.
 simradio::SimulatedWorld floodWorld(int count);
 
 } // namespace reliability
