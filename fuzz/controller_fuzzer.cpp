@@ -105,7 +105,8 @@ public:
         reported_ = {};
         if (run(reader.below(7), reader))
             expected = {};
-        if (const auto& [device, rssi] = reported_; device && device->name() && rssi > -100 &&
+        if (const auto& [device, rssi] = reported_;
+            device && device->name() && rssi > -100 &&
             std::none_of(expected.first.begin(), expected.first.end(),
                          [&](const auto& entry) { return entry->isEqual(*device); })) {
             expected.first.push_back(device);
@@ -134,7 +135,8 @@ private:
         switch (action) {
         case 0: {
             // The window may have lost its button; the action still names a sender.
-            const auto sender = platform_.scanButton ? platform_.scanButton : std::make_shared<fake::Button>();
+            const auto sender =
+                platform_.scanButton ? platform_.scanButton : std::make_shared<fake::Button>();
             sender->currentState = static_cast<int>(reader.below(3)) - 1;
             controller().refreshAction(*sender);
             return sender->currentState == ui::controlState::on;
@@ -145,7 +147,8 @@ private:
         case 2: {
             std::vector<long> rows(reader.below(3));
             for (auto& row : rows)
-                row = reader.flag() ? reader.int32() : static_cast<long>(reader.below(rssis().size() + 2)) - 1;
+                row =
+                    reader.flag() ? reader.int32() : static_cast<long>(reader.below(rssis().size() + 2)) - 1;
             std::sort(rows.begin(), rows.end());
             rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
             if (reader.flag())
@@ -196,7 +199,7 @@ private:
             advertisement[key] = reader.text(64);
         }
         reported_ = {device, rssi};
-        delegate()->centralManagerDidDiscoverPeripheral(central(), device, advertisement, rssi);
+        platform_.report(device, rssi, advertisement);
     }
 
     // A link completes (also one whose request was cancelled meanwhile) or
@@ -207,16 +210,12 @@ private:
         const auto link = central().links.find(device->identifier());
         const auto peripheral = link != central().links.end() ? link->second.second : device;
         const auto state = central().linkTo(*peripheral);
-        if (state != Link::connected && reader.flag()) {
-            central().links[peripheral->identifier()] = {Link::connected, peripheral};
-            delegate()->centralManagerDidConnectPeripheral(central(), peripheral);
-            return;
-        }
-        central().links.erase(peripheral->identifier());
-        if (state == Link::pending)
-            delegate()->centralManagerDidFailToConnectPeripheral(central(), peripheral, reader.error());
+        if (state != Link::connected && reader.flag())
+            platform_.connect(peripheral);
+        else if (state == Link::pending)
+            platform_.failToConnect(peripheral, reader.error());
         else if (state == Link::connected)
-            delegate()->centralManagerDidDisconnectPeripheral(central(), peripheral, ble::Error{reader.text(96)});
+            platform_.disconnect(peripheral, ble::Error{reader.text(96)});
     }
 
     void deliver(const fake::Request& answer, ByteReader& reader)
@@ -224,17 +223,19 @@ private:
         const auto peripheral = std::static_pointer_cast<fake::Peripheral>(answer.peripheral);
         const auto to = peripheral->delegate.lock();
         if (answer.kind == Kind::cancel) {
-            delegate()->centralManagerDidDisconnectPeripheral(central(), peripheral, std::nullopt);
-        } else if (answer.kind == Kind::discoverServices) {
-            const auto error = answerDiscovery(reader, peripheral->discovered,
-                                               [&] { return std::make_shared<fake::Service>(pickUuid(reader)); });
+            controller().centralManagerDidDisconnectPeripheral(central(), peripheral, std::nullopt);
+        } else if (answer.kind == Kind::services) {
+            const auto error = answerDiscovery(reader, peripheral->discovered, [&] {
+                return std::make_shared<fake::Service>(pickUuid(reader));
+            });
             if (to)
                 to->peripheralDidDiscoverServices(peripheral, error);
-        } else if (answer.kind == Kind::discoverCharacteristics) {
+        } else if (answer.kind == Kind::characteristics) {
             const auto service = std::static_pointer_cast<fake::Service>(answer.service);
             const auto error = answerDiscovery(reader, service->discovered, [&] {
                 const auto uuid = pickUuid(reader);
-                auto made = std::make_shared<fake::Characteristic>(uuid, reader.flag() ? reader.int32() : reader.byte());
+                auto made = std::make_shared<fake::Characteristic>(uuid, reader.flag() ? reader.int32()
+                                                                                       : reader.byte());
                 owners_[made] = peripheral->identifier();
                 return made;
             });
@@ -245,8 +246,9 @@ private:
             const auto characteristic = std::static_pointer_cast<fake::Characteristic>(answer.characteristic);
             characteristic->notifying = reader.flag();
             characteristic->currentValue = pickValue(reader);
-            if (answer.kind == Kind::setNotify)
-                to->peripheralDidUpdateNotificationStateForCharacteristic(peripheral, characteristic, reader.error());
+            if (answer.kind == Kind::notify)
+                to->peripheralDidUpdateNotificationStateForCharacteristic(peripheral, characteristic,
+                                                                          reader.error());
             if (answer.kind == Kind::read || reader.flag())
                 to->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic, reader.error());
         }
@@ -280,14 +282,14 @@ private:
         return {};
     }
 
-    std::shared_ptr<fake::Peripheral> newObject(const std::string& identifier, std::optional<std::string> name)
+    std::shared_ptr<fake::Peripheral> newObject(const std::string& identifier,
+                                                std::optional<std::string> name)
     {
         return everyObject_.emplace_back(std::make_shared<fake::Peripheral>(identifier, std::move(name)));
     }
     ViewController& controller() { return *platform_.controller; }
     const std::vector<int>& rssis() { return controller().RSSIs; }
     fake::CentralManager& central() { return *platform_.central; }
-    std::shared_ptr<ble::CentralManagerDelegate> delegate() { return central().delegate.lock(); }
 
     fake::Platform platform_;
     std::vector<std::shared_ptr<fake::Peripheral>> devices_;

@@ -62,10 +62,12 @@ std::optional<std::string> unquote(std::string_view quoted)
 {
     if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"')
         return std::nullopt;
-    constexpr std::string_view escapes("\"\"\\\\n\nr\rt\t0\0", 12); // each escape letter, then what it stands for
+    constexpr std::string_view escapes("\"\"\\\\n\nr\rt\t0\0",
+                                       12); // each escape letter, then what it stands for
     std::string out;
     for (auto body = quoted.substr(1, quoted.size() - 2); !body.empty();) {
-        const auto escape = body.size() > 1 && body[0] == '\\' ? escapes.find(body[1]) : std::string_view::npos;
+        const auto escape =
+            body.size() > 1 && body[0] == '\\' ? escapes.find(body[1]) : std::string_view::npos;
         unsigned control = 0;
         if (body[0] == '"') {
             return std::nullopt;

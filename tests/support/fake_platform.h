@@ -94,36 +94,30 @@ private:
 
 // A call the controller made to the central manager or to a peripheral.
 struct Request {
-    enum class Kind {
-        scan,
-        stopScan,
-        connect,
-        cancel,
-        discoverServices,
-        discoverCharacteristics,
-        setNotify,
-        read,
-        write
-    };
+    enum class Kind { scan, stopScan, connect, cancel, services, characteristics, notify, read, write };
     Kind kind;
     std::shared_ptr<ble::Peripheral> peripheral = {};
     std::shared_ptr<ble::Service> service = {};
     std::shared_ptr<ble::Characteristic> characteristic = {};
-    // What was written; for a scan, whether duplicates were asked for; for setNotify, whether enabled.
+    // What was written; for a scan, whether duplicates were asked for; for notify, whether enabled.
     ble::Bytes value = {};
     std::optional<ble::WriteType> writeType = {};
 };
 
-// The requests of one kind, in the order they were made.
-inline std::vector<Request> ofKind(const std::vector<Request>& requests, Request::Kind kind)
-{
-    std::vector<Request> matching;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(matching),
-                 [kind](const auto& request) { return request.kind == kind; });
-    return matching;
-}
+// Records the requests made to a platform object.
+struct Recorder {
+    // The requests of one kind, in the order they were made.
+    std::vector<Request> of(Request::Kind kind) const
+    {
+        std::vector<Request> matching;
+        std::ranges::copy_if(requests, std::back_inserter(matching),
+                             [kind](const auto& request) { return request.kind == kind; });
+        return matching;
+    }
+    std::vector<Request> requests;
+};
 
-class Peripheral : public ble::Peripheral {
+class Peripheral : public ble::Peripheral, public Recorder {
 public:
     using Kind = Request::Kind;
 
@@ -139,15 +133,15 @@ public:
                ">";
     }
     void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override { delegate = newDelegate; }
-    void discoverServices() override { requests.push_back({.kind = Kind::discoverServices}); }
+    void discoverServices() override { requests.push_back({.kind = Kind::services}); }
     std::optional<std::vector<std::shared_ptr<ble::Service>>> services() const override { return discovered; }
     void discoverCharacteristics(const std::shared_ptr<ble::Service>& service) override
     {
-        requests.push_back({.kind = Kind::discoverCharacteristics, .service = service});
+        requests.push_back({.kind = Kind::characteristics, .service = service});
     }
     void setNotifyValue(bool enabled, const std::shared_ptr<ble::Characteristic>& characteristic) override
     {
-        requests.push_back({.kind = Kind::setNotify, .characteristic = characteristic, .value = {enabled}});
+        requests.push_back({.kind = Kind::notify, .characteristic = characteristic, .value = {enabled}});
     }
     void readValue(const std::shared_ptr<ble::Characteristic>& characteristic) override
     {
@@ -159,41 +153,36 @@ public:
         requests.push_back(
             {.kind = Kind::write, .characteristic = characteristic, .value = value, .writeType = type});
     }
-    std::vector<Request> requestsOf(Kind kind) const { return ofKind(requests, kind); }
-
     std::optional<std::string> currentName;
     std::weak_ptr<ble::PeripheralDelegate> delegate;
     std::optional<std::vector<std::shared_ptr<ble::Service>>> discovered;
-    std::vector<Request> requests;
 
 private:
     std::string identifier_;
 };
 
-class CentralManager : public ble::CentralManager {
+class CentralManager : public ble::CentralManager, public Recorder {
 public:
     enum class Link { none, pending, connected };
 
     int state() const override { return currentState; }
     void scanForPeripherals(const ble::ScanOptions& options) override
     {
-        calls.push_back({.kind = Request::Kind::scan, .value = {options.allowDuplicates}});
+        requests.push_back({.kind = Request::Kind::scan, .value = {options.allowDuplicates}});
     }
-    void stopScan() override { calls.push_back({.kind = Request::Kind::stopScan}); }
+    void stopScan() override { requests.push_back({.kind = Request::Kind::stopScan}); }
     void connectPeripheral(const std::shared_ptr<ble::Peripheral>& peripheral) override
     {
-        calls.push_back({.kind = Request::Kind::connect, .peripheral = peripheral});
+        requests.push_back({.kind = Request::Kind::connect, .peripheral = peripheral});
         if (linkTo(*peripheral) == Link::none)
             links[peripheral->identifier()] = {Link::pending, peripheral};
     }
     void cancelPeripheralConnection(const std::shared_ptr<ble::Peripheral>& peripheral) override
     {
-        calls.push_back({.kind = Request::Kind::cancel, .peripheral = peripheral});
+        requests.push_back({.kind = Request::Kind::cancel, .peripheral = peripheral});
         if (links.erase(peripheral->identifier()) > 0)
             owedDisconnections.push_back(peripheral);
     }
-    std::vector<Request> callsOf(Request::Kind kind) const { return ofKind(calls, kind); }
-
     Link linkTo(const ble::Peripheral& peripheral) const
     {
         const auto link = links.find(peripheral.identifier());
@@ -207,7 +196,6 @@ public:
 
     int currentState = ble::managerState::poweredOn;
     std::weak_ptr<ble::CentralManagerDelegate> delegate;
-    std::vector<Request> calls;
     // The radio's view of each device's link, by identifier, with the object it was made for.
     std::map<std::string, std::pair<Link, std::shared_ptr<ble::Peripheral>>> links;
     // A cancelled link is answered later by a disconnection without error.
@@ -216,17 +204,15 @@ public:
 
 class TextField : public ui::TextField {
 public:
-    explicit TextField(std::string text = {}) : text_(std::move(text)) {}
-    void setStringValue(const std::string& text) override
+    explicit TextField(std::string initial = {}) : text(std::move(initial)) {}
+    void setStringValue(const std::string& newText) override
     {
-        text_ = text;
+        text = newText;
         ++writes;
     }
-    std::string stringValue() const override { return text_; }
+    std::string stringValue() const override { return text; }
+    std::string text;
     int writes = 0;
-
-private:
-    std::string text_;
 };
 
 class Button : public ui::Button {
@@ -322,18 +308,17 @@ struct Platform {
         controller->tableViewSelectionDidChange(ui::Notification{table});
     }
     // The radio completes, refuses or ends a link and says so.
-    void connect(const std::shared_ptr<Peripheral>& peripheral)
+    void connect(const std::shared_ptr<ble::Peripheral>& peripheral)
     {
         central->links[peripheral->identifier()] = {CentralManager::Link::connected, peripheral};
         controller->centralManagerDidConnectPeripheral(*central, peripheral);
     }
-    void failToConnect(const std::shared_ptr<Peripheral>& peripheral, std::optional<ble::Error> error)
+    void failToConnect(const std::shared_ptr<ble::Peripheral>& peripheral, std::optional<ble::Error> error)
     {
         central->links.erase(peripheral->identifier());
         controller->centralManagerDidFailToConnectPeripheral(*central, peripheral, error);
     }
-    void disconnect(const std::shared_ptr<Peripheral>& peripheral,
-                    std::optional<ble::Error> error = std::nullopt)
+    void disconnect(const std::shared_ptr<ble::Peripheral>& peripheral, std::optional<ble::Error> error = {})
     {
         central->links.erase(peripheral->identifier());
         controller->centralManagerDidDisconnectPeripheral(*central, peripheral, error);
@@ -353,12 +338,6 @@ struct Platform {
     {
         characteristic->currentValue = std::move(value);
         controller->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic, error);
-    }
-    // Log lines written from the given index on.
-    std::vector<std::string> linesSince(std::size_t first) const
-    {
-        return {log->lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, log->lines.size())),
-                log->lines.end()};
     }
 
     std::shared_ptr<Log> log = std::make_shared<Log>();
