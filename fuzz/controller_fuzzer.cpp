@@ -147,8 +147,8 @@ private:
         case 2: {
             std::vector<long> rows(reader.below(3));
             for (auto& row : rows)
-                row =
-                    reader.flag() ? reader.int32() : static_cast<long>(reader.below(rssis().size() + 2)) - 1;
+                row = reader.flag() ? reader.int32()
+                                    : static_cast<long>(reader.below(controller().RSSIs.size() + 2)) - 1;
             std::sort(rows.begin(), rows.end());
             rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
             if (reader.flag())
@@ -288,7 +288,6 @@ private:
         return everyObject_.emplace_back(std::make_shared<fake::Peripheral>(identifier, std::move(name)));
     }
     ViewController& controller() { return *platform_.controller; }
-    const std::vector<int>& rssis() { return controller().RSSIs; }
     fake::CentralManager& central() { return *platform_.central; }
 
     fake::Platform platform_;

@@ -36,7 +36,7 @@ public:
     std::string firstFault;
 };
 
-struct SimulatedSession {
+struct SimulatedSession : fake::Window {
     // The radio's callbacks are posted through the scheduler given, or straight to the clock.
     explicit SimulatedSession(
         simradio::SimulatedWorld world,
@@ -44,21 +44,10 @@ struct SimulatedSession {
         std::shared_ptr<simradio::Scheduler> scheduler = {})
         : clock(clock)
     {
-        controller = std::make_shared<ViewController>(ViewController::Platform{
+        load(std::make_shared<ViewController>(ViewController::Platform{
             log, simradio::centralManagerFactory(scheduler ? scheduler : clock, std::move(world)),
             std::make_shared<simradio::SchedulerRunLoop>(scheduler ? scheduler : clock),
-            std::make_shared<ProgramWideValues>()});
-        controller->tableView = table;
-        controller->temperatureTxtFld = temperature;
-        controller->moistureTxtFld = humidity;
-        controller->scanButton = button;
-        controller->viewDidLoad();
-    }
-
-    void scanOn()
-    {
-        button->currentState = ui::controlState::on;
-        controller->refreshAction(*button);
+            std::make_shared<ProgramWideValues>()}));
     }
 
     // Runs the clock until a peripheral with that name is listed, then selects its row.
@@ -68,8 +57,7 @@ struct SimulatedSession {
         const auto named = [&] { return std::ranges::find(listed, name, &ble::Peripheral::name); };
         if (!clock->advanceUntil([&] { return named() != listed.end(); }, simradio::Duration{60'000}))
             return false;
-        table->selection = {named() - listed.begin()};
-        controller->tableViewSelectionDidChange(ui::Notification{table});
+        select({named() - listed.begin()});
         return true;
     }
 
@@ -81,11 +69,6 @@ struct SimulatedSession {
 
     std::shared_ptr<simradio::VirtualClock> clock;
     std::shared_ptr<CountingLog> log = std::make_shared<CountingLog>();
-    std::shared_ptr<fake::TableView> table = std::make_shared<fake::TableView>();
-    std::shared_ptr<fake::TextField> temperature = std::make_shared<fake::TextField>();
-    std::shared_ptr<fake::TextField> humidity = std::make_shared<fake::TextField>();
-    std::shared_ptr<fake::Button> button = std::make_shared<fake::Button>();
-    std::shared_ptr<ViewController> controller;
 };
 
 // Distinct named peripherals, FLOOD-0 to FLOOD-<count - 1>, each reported once

@@ -10,7 +10,7 @@ TEST(Soak, HoursOfPollingShowEveryAnswerAndKeepTheHeapFlat)
 {
     constexpr simradio::Duration hour{3'600'000};
     reliability::SimulatedSession session(simradio::defaultWorld());
-    session.scanOn();
+    session.toggleScan(true);
     ASSERT_TRUE(session.selectByName("SIM Thermo-Hygrometer"));
     // The first hour holds everything made once (the radio's world, the connection).
     session.clock->advanceBy(hour);
@@ -30,7 +30,7 @@ TEST(Flood, ThousandsOfPeripheralsInOneScanAreEachListedOnceWithTheirStrength)
 {
     constexpr int count = 2'000;
     reliability::SimulatedSession session(reliability::floodWorld(count));
-    session.scanOn();
+    session.toggleScan(true);
     const int reloadsAtScanStart = session.table->reloads;
     session.clock->advanceBy(simradio::Duration{10'000});
 

@@ -57,39 +57,34 @@ public:
 
 class Characteristic : public ble::Characteristic {
 public:
-    Characteristic(ble::Uuid uuid, std::uint32_t properties) : uuid_(uuid), properties_(properties) {}
-    ble::Uuid uuid() const override { return uuid_; }
-    std::uint32_t properties() const override { return properties_; }
+    Characteristic(ble::Uuid uuid, std::uint32_t properties) : id(uuid), bits(properties) {}
+    ble::Uuid uuid() const override { return id; }
+    std::uint32_t properties() const override { return bits; }
     bool isNotifying() const override { return notifying; }
     std::optional<ble::Bytes> value() const override { return currentValue; }
     std::string description() const override
     {
-        return "<Characteristic: UUID = " + uuid_.uuidString() +
-               ", properties = " + std::to_string(properties_) + ">";
+        return "<Characteristic: UUID = " + id.uuidString() + ", properties = " + std::to_string(bits) + ">";
     }
 
+    const ble::Uuid id;
+    const std::uint32_t bits;
     bool notifying = false;
     std::optional<ble::Bytes> currentValue;
-
-private:
-    ble::Uuid uuid_;
-    std::uint32_t properties_;
 };
 
 class Service : public ble::Service {
 public:
-    explicit Service(ble::Uuid uuid) : uuid_(uuid) {}
-    ble::Uuid uuid() const override { return uuid_; }
+    explicit Service(ble::Uuid uuid) : id(uuid) {}
+    ble::Uuid uuid() const override { return id; }
     std::optional<std::vector<std::shared_ptr<ble::Characteristic>>> characteristics() const override
     {
         return discovered;
     }
-    std::string description() const override { return "<Service: UUID = " + uuid_.uuidString() + ">"; }
+    std::string description() const override { return "<Service: UUID = " + id.uuidString() + ">"; }
 
+    const ble::Uuid id;
     std::optional<std::vector<std::shared_ptr<ble::Characteristic>>> discovered;
-
-private:
-    ble::Uuid uuid_;
 };
 
 // A call the controller made to the central manager or to a peripheral.
@@ -273,39 +268,52 @@ inline std::shared_ptr<Service> makeService(std::string_view uuid,
     return service;
 }
 
-// A whole platform around one controller, with its view loaded.
-struct Platform {
-    Platform()
+// The window's outlets and what its user does, around a controller whose view it loads.
+struct Window {
+    void load(std::shared_ptr<ViewController> loaded)
     {
-        const auto makeCentral = [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
-            central->delegate = delegate;
-            return central;
-        };
-        controller = std::make_shared<ViewController>(
-            ViewController::Platform{log, makeCentral, runLoop, programWide});
+        controller = std::move(loaded);
         controller->tableView = table;
         controller->temperatureTxtFld = temperature;
         controller->moistureTxtFld = humidity;
         controller->scanButton = scanButton;
         controller->viewDidLoad();
     }
-
     // The user switches the scan button on or off.
     void toggleScan(bool on)
     {
         scanButton->currentState = on ? ui::controlState::on : ui::controlState::off;
         controller->refreshAction(*scanButton);
     }
-    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
-                ble::AdvertisementData advertisement = {})
-    {
-        controller->centralManagerDidDiscoverPeripheral(*central, peripheral, advertisement, rssi);
-    }
     // The user selects rows; the table tells its delegate.
     void select(std::vector<long> rows)
     {
         table->selection = std::move(rows);
         controller->tableViewSelectionDidChange(ui::Notification{table});
+    }
+
+    std::shared_ptr<TableView> table = std::make_shared<TableView>();
+    std::shared_ptr<TextField> temperature = std::make_shared<TextField>();
+    std::shared_ptr<TextField> humidity = std::make_shared<TextField>();
+    std::shared_ptr<Button> scanButton = std::make_shared<Button>();
+    std::shared_ptr<ViewController> controller;
+};
+
+// A whole platform around one controller, with its view loaded.
+struct Platform : Window {
+    Platform()
+    {
+        const auto makeCentral = [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
+            central->delegate = delegate;
+            return central;
+        };
+        load(std::make_shared<ViewController>(
+            ViewController::Platform{log, makeCentral, runLoop, programWide}));
+    }
+    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
+                ble::AdvertisementData advertisement = {})
+    {
+        controller->centralManagerDidDiscoverPeripheral(*central, peripheral, advertisement, rssi);
     }
     // The radio completes, refuses or ends a link and says so.
     void connect(const std::shared_ptr<ble::Peripheral>& peripheral)
@@ -344,11 +352,6 @@ struct Platform {
     std::shared_ptr<RunLoop> runLoop = std::make_shared<RunLoop>();
     std::shared_ptr<ProgramWideValues> programWide = std::make_shared<ProgramWideValues>();
     std::shared_ptr<CentralManager> central = std::make_shared<CentralManager>();
-    std::shared_ptr<TableView> table = std::make_shared<TableView>();
-    std::shared_ptr<TextField> temperature = std::make_shared<TextField>();
-    std::shared_ptr<TextField> humidity = std::make_shared<TextField>();
-    std::shared_ptr<Button> scanButton = std::make_shared<Button>();
-    std::shared_ptr<ViewController> controller;
 };
 
 } // namespace fake
