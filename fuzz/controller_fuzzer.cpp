@@ -7,6 +7,7 @@
 #include "text_checks.h"
 
 #include <deque>
+#include <set>
 #include <span>
 #include <utility>
 
@@ -124,11 +125,6 @@ public:
     }
 
 private:
-    struct Report {
-        std::shared_ptr<fake::Peripheral> device;
-        int rssi = 0;
-    };
-
     // Runs the action; true when it switched the scan on.
     bool run(std::uint32_t action, ByteReader& reader)
     {
@@ -145,14 +141,13 @@ private:
             report(reader);
             break;
         case 2: {
-            std::vector<long> rows(reader.below(3));
-            for (auto& row : rows)
-                row = reader.flag() ? reader.int32()
-                                    : static_cast<long>(reader.below(controller().RSSIs.size() + 2)) - 1;
-            std::sort(rows.begin(), rows.end());
-            rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+            std::set<long> rows;
+            for (auto count = reader.below(3); count > 0; --count)
+                rows.insert(reader.flag()
+                                ? reader.int32()
+                                : static_cast<long>(reader.below(controller().RSSIs.size() + 2)) - 1);
             if (reader.flag())
-                platform_.select(rows);
+                platform_.select({rows.begin(), rows.end()});
             else
                 for (const long row : rows)
                     controller().tableViewViewForTableColumn(*platform_.table, {"name"}, row);
@@ -295,7 +290,8 @@ private:
     std::vector<std::shared_ptr<fake::Peripheral>> everyObject_;
     std::deque<fake::Request> owed_;
     std::map<std::shared_ptr<ble::Characteristic>, std::string> owners_;
-    Report reported_;
+    // The device that reported in this step, with its strength.
+    std::pair<std::shared_ptr<fake::Peripheral>, int> reported_;
     std::size_t steps_ = 0;
 };
 

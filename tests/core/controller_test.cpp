@@ -165,11 +165,9 @@ TEST_F(Controller, RoadFromTheScanButtonToBothFieldsLogsEveryStep)
     // service's characteristics asked for; FF02 subscribed by its UUID and as a notifier.
     const auto writes = meter->of(Kind::write);
     ASSERT_EQ(writes.size(), 2u);
-    for (const auto& write : writes) {
-        EXPECT_THAT(write.value, ElementsAre(0x5E));
-        EXPECT_EQ(write.writeType, ble::WriteType::withoutResponse);
-        EXPECT_EQ(write.characteristic, ff01);
-    }
+    for (const auto& write : writes)
+        EXPECT_TRUE(write.value == ble::Bytes{0x5E} && write.writeType == ble::WriteType::withoutResponse &&
+                    write.characteristic == ff01);
     EXPECT_EQ(meter->of(Kind::characteristics).size(), 2u);
     EXPECT_EQ(meter->of(Kind::notify).size(), 2u);
     EXPECT_FALSE(controller().counter);
@@ -423,7 +421,6 @@ TEST_F(Controller, ValuesAreLoggedAndFramesShownInTheFieldOfTheirKind)
                              "C";
     const std::vector<Case> cases = {
         {std::nullopt, {}, "", ""},
-        {ble::Bytes(18, '0'), {}, "", ""},
         {ble::Bytes(20, '0'), {}, "", ""},
         {frame('1', "23.5"), {"Optional(\"1\")"}, "", ""},
         {frame(0xC3, "23.5"), {"nil"}, "", ""},
