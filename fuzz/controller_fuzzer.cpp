@@ -106,10 +106,10 @@ public:
         reported_ = {};
         if (run(reader.below(7), reader))
             expected = {};
-        if (const auto& [device, rssi] = reported_;
-            device && device->name() && rssi > -100 &&
-            std::none_of(expected.first.begin(), expected.first.end(),
-                         [&](const auto& entry) { return entry->isEqual(*device); })) {
+        const auto& [device, rssi] = reported_;
+        if (device && device->name() && rssi > -100 &&
+            std::ranges::none_of(expected.first,
+                                 [&](const auto& entry) { return entry->isEqual(*reported_.first); })) {
             expected.first.push_back(device);
             expected.second.push_back(rssi);
         }
