@@ -31,15 +31,6 @@ struct Controller : testing::Test {
         platform.report(other, -70);
     }
 
-    // Selects the meter's row, connects it and walks its vendor service: the poll is armed.
-    void connectAndArm()
-    {
-        platform.select({0});
-        platform.connect(meter);
-        platform.discoverGatt(meter, {fake::makeService("FFF0", {ff01, ff02})});
-        ASSERT_TRUE(controller().counter);
-    }
-
     std::vector<std::string> linesOf(const std::function<void()>& step)
     {
         const auto first = platform.log->lines.size();
@@ -204,7 +195,10 @@ TEST_F(Controller, ScanStartEmptiesTheListAndCancelsOnlyTheApplicationsConnectio
     platform.toggleScan(true);
     EXPECT_TRUE(platform.central->of(Kind::cancel).empty()) << "a device only reported has no connection";
     listDevices();
-    connectAndArm();
+    platform.select({0});
+    platform.connect(meter);
+    platform.discoverGatt(meter, {fake::makeService("FFF0", {ff01, ff02})});
+    ASSERT_TRUE(controller().counter);
     platform.report(other, -70); // the last report is not the connection
     platform.toggleScan(true);
     const auto cancels = platform.central->of(Kind::cancel);
