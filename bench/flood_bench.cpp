@@ -31,7 +31,7 @@ void controllerAlone(int count)
     auto clock = std::make_shared<simradio::VirtualClock>();
     auto scheduler = std::make_shared<TimedScheduler>(clock);
     reliability::SimulatedSession session(reliability::floodWorld(count), clock, scheduler);
-    session.scanOn();
+    session.toggleScan(true);
     const auto started = std::chrono::steady_clock::now();
     clock->advanceBy(simradio::Duration{10'000});
     const auto wall = std::chrono::steady_clock::now() - started;

@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     auto clock = std::make_shared<simradio::VirtualClock>();
     auto timing = std::make_shared<TimedScheduler>(clock);
     reliability::SimulatedSession session(simradio::defaultWorld(), clock, timing);
-    session.scanOn();
+    session.toggleScan(true);
     if (!session.selectByName("SIM Thermo-Hygrometer")) {
         std::puts("the meter was never listed");
         return 1;

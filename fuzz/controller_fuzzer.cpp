@@ -4,10 +4,10 @@
 // arrive after their connection is gone. After each step it checks what must
 // always hold, whatever the radio sent.
 #include "fake_platform.h"
-#include "fuzz_check.h"
 #include "text_checks.h"
 
 #include <deque>
+#include <set>
 #include <span>
 #include <utility>
 
@@ -22,13 +22,13 @@ public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     bool empty() const { return offset_ >= bytes_.size(); }
     std::uint8_t byte() { return empty() ? 0 : bytes_[offset_++]; }
+    bool flag() { return byte() & 1; }
     // A number from 0 to bound - 1, from two bytes.
     std::uint32_t below(std::size_t bound)
     {
         const std::uint32_t high = byte();
-        return bound == 0 ? 0 : static_cast<std::uint32_t>((high << 8 | byte()) % bound);
+        return static_cast<std::uint32_t>((high << 8 | byte()) % bound);
     }
-    bool flag() { return byte() & 1; }
     std::int32_t int32() { return static_cast<std::int32_t>(below(65536) << 16 | below(65536)); }
     std::string text(std::size_t maxLength)
     {
@@ -37,6 +37,7 @@ public:
             c = static_cast<char>(byte());
         return out;
     }
+    std::optional<ble::Error> error() { return flag() ? std::optional(ble::Error{text(96)}) : std::nullopt; }
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -57,13 +58,7 @@ ble::Uuid pickUuid(ByteReader& reader)
     return ble::Uuid(bytes);
 }
 
-std::optional<ble::Error> maybeError(ByteReader& reader)
-{
-    return reader.flag() ? std::optional(ble::Error{reader.text(96)}) : std::nullopt;
-}
-
-// Mostly measurement frames of either kind, or anything else a device might
-// send, or nothing.
+// Mostly measurement frames of either kind, or anything else a device might send, or nothing.
 std::optional<ble::Bytes> pickValue(ByteReader& reader)
 {
     const auto choice = reader.below(4);
@@ -76,8 +71,7 @@ std::optional<ble::Bytes> pickValue(ByteReader& reader)
     return reader.below(8) == 0 ? std::nullopt : std::optional(value);
 }
 
-// A discovery answer: an error, no list, or a list of a few entries, now and
-// then of many.
+// A discovery answer: an error, no list, or a list of a few entries, now and then of many.
 template <typename Entry, typename MakeEntry>
 std::optional<ble::Error> answerDiscovery(ByteReader& reader,
                                           std::optional<std::vector<std::shared_ptr<Entry>>>& slot,
@@ -87,11 +81,9 @@ std::optional<ble::Error> answerDiscovery(ByteReader& reader,
     if (choice == 0)
         return ble::Error{reader.text(96)};
     slot.reset();
-    if (choice > 1) {
-        slot.emplace(reader.below(choice == 2 ? 64 : 6));
-        for (auto& entry : *slot)
+    if (choice > 1)
+        for (slot.emplace(reader.below(choice == 2 ? 64 : 6)); auto& entry : *slot)
             entry = makeEntry();
-    }
     return std::nullopt;
 }
 
@@ -107,23 +99,23 @@ public:
     std::string step(ByteReader& reader)
     {
         ++steps_;
-        const auto listed = *controller().peripherals;
-        const auto rssis = controller().RSSIs;
+        // The list as it must be after the step: emptied by a scan start, and a
+        // report appended only when it is named, stronger than -100 and new.
+        auto expected = std::pair(*controller().peripherals, controller().RSSIs);
         const auto logLines = platform_.log->lines.size();
-        const auto action = reader.below(9);
-        scanOn_ = false;
-        auto violation = run(action, reader);
-        if (violation.empty())
-            violation = absorbRequests();
-        const auto& now = *controller().peripherals;
-        const bool unchanged = now == listed && controller().RSSIs == rssis;
-        const bool appended = action == 1 && now.size() == listed.size() + 1 &&
-                              std::equal(listed.begin(), listed.end(), now.begin()) &&
-                              std::equal(rssis.begin(), rssis.end(), controller().RSSIs.begin());
-        if (now.size() != controller().RSSIs.size())
-            violation = "peripherals and RSSIs differ in length";
-        else if (!unchanged && !appended && !(scanOn_ && now.empty()))
-            violation = "the device list changed in a way no step allows";
+        reported_ = {};
+        if (run(reader.below(7), reader))
+            expected = {};
+        const auto& [device, rssi] = reported_;
+        if (device && device->name() && rssi > -100 &&
+            std::ranges::none_of(expected.first,
+                                 [&](const auto& entry) { return entry->isEqual(*reported_.first); })) {
+            expected.first.push_back(device);
+            expected.second.push_back(rssi);
+        }
+        auto violation = absorbRequests();
+        if (*controller().peripherals != expected.first || controller().RSSIs != expected.second)
+            violation = "the device list is not the named reports stronger than -100, each once";
         else if (central().connectedLinks() > 1)
             violation = "more than one connection is open";
         for (auto line = platform_.log->lines.begin() + static_cast<long>(logLines);
@@ -133,66 +125,38 @@ public:
     }
 
 private:
-    std::string run(std::uint32_t action, ByteReader& reader)
+    // Runs the action; true when it switched the scan on.
+    bool run(std::uint32_t action, ByteReader& reader)
     {
-        auto& links = central().links;
         switch (action) {
         case 0: {
             // The window may have lost its button; the action still names a sender.
             const auto sender =
                 platform_.scanButton ? platform_.scanButton : std::make_shared<fake::Button>();
             sender->currentState = static_cast<int>(reader.below(3)) - 1;
-            scanOn_ = sender->currentState == ui::controlState::on;
             controller().refreshAction(*sender);
-            break;
+            return sender->currentState == ui::controlState::on;
         }
         case 1:
-            return report(reader);
+            report(reader);
+            break;
         case 2: {
-            std::vector<long> rows(reader.below(4));
-            for (auto& row : rows)
-                row =
-                    reader.flag() ? reader.int32() : static_cast<long>(reader.below(rssis().size() + 2)) - 1;
-            std::sort(rows.begin(), rows.end());
-            rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+            std::set<long> rows;
+            for (auto count = reader.below(3); count > 0; --count)
+                rows.insert(reader.flag()
+                                ? reader.int32()
+                                : static_cast<long>(reader.below(controller().RSSIs.size() + 2)) - 1);
             if (reader.flag())
-                platform_.select(rows);
+                platform_.select({rows.begin(), rows.end()});
             else
                 for (const long row : rows)
                     controller().tableViewViewForTableColumn(*platform_.table, {"name"}, row);
             break;
         }
-        case 3: {
-            // A pending link completes or fails, an open one drops; a drop always
-            // says why.
-            auto link = std::next(links.begin(), reader.below(links.size() + 1));
-            if (link == links.end())
-                break;
-            const auto [state, peripheral] = link->second;
-            if (state == Link::pending && reader.flag()) {
-                link->second.first = Link::connected;
-                delegate()->centralManagerDidConnectPeripheral(central(), peripheral);
-                break;
-            }
-            links.erase(link);
-            if (state == Link::pending)
-                delegate()->centralManagerDidFailToConnectPeripheral(central(), peripheral,
-                                                                     maybeError(reader));
-            else
-                delegate()->centralManagerDidDisconnectPeripheral(central(), peripheral,
-                                                                  ble::Error{reader.text(96)});
+        case 3:
+            radioEndsOrCompletesALink(reader);
             break;
-        }
-        case 4: {
-            // A connection completes although its request was cancelled meanwhile.
-            const auto device = devices_[reader.below(4)];
-            if (central().linkTo(*device) == Link::none) {
-                links[device->identifier()] = {Link::connected, device};
-                delegate()->centralManagerDidConnectPeripheral(central(), device);
-            }
-            break;
-        }
-        case 5:
+        case 4:
             if (!owed_.empty()) {
                 const auto index = reader.below(owed_.size());
                 const auto answer = owed_[index];
@@ -201,28 +165,22 @@ private:
                 deliver(answer, reader);
             }
             break;
-        case 6:
+        case 5:
             platform_.runLoop->advance(reader.below(9) * 0.5);
             break;
-        case 7:
-            central().currentState = static_cast<int>(reader.below(8));
-            delegate()->centralManagerDidUpdateState(central());
-            break;
         default:
-            // The window's fields and button go away, or its view disappears and
-            // appears.
+            // The window's fields and button go away, or its view disappears and appears.
             (reader.flag() ? platform_.temperature : platform_.humidity).reset();
             if (reader.flag())
                 platform_.scanButton.reset();
             controller().viewWillDisappear();
             controller().viewDidAppear();
         }
-        return {};
+        return false;
     }
 
-    // A device reports, maybe as a new object and with a new name; it is listed
-    // only if it was not yet, is named and is stronger than -100.
-    std::string report(ByteReader& reader)
+    // A device reports, maybe as a new object and with a new name.
+    void report(ByteReader& reader)
     {
         auto& device = devices_[reader.below(4)];
         if (reader.below(4) == 0)
@@ -235,28 +193,39 @@ private:
             const auto key = reader.text(32);
             advertisement[key] = reader.text(64);
         }
-        const auto before = rssis().size();
-        delegate()->centralManagerDidDiscoverPeripheral(central(), device, advertisement, rssi);
-        const bool listed = rssis().size() > before;
-        if (listed && (!device->name() || rssi <= -100 || rssis().back() != rssi ||
-                       controller().peripherals->back() != device))
-            return "listed an unnamed or weak peripheral, or not with its strength";
-        return {};
+        reported_ = {device, rssi};
+        platform_.report(device, rssi, advertisement);
+    }
+
+    // A link completes (also one whose request was cancelled meanwhile) or
+    // fails; an open one drops, always saying why.
+    void radioEndsOrCompletesALink(ByteReader& reader)
+    {
+        const auto& device = devices_[reader.below(4)];
+        const auto link = central().links.find(device->identifier());
+        const auto peripheral = link != central().links.end() ? link->second.second : device;
+        const auto state = central().linkTo(*peripheral);
+        if (state != Link::connected && reader.flag())
+            platform_.connect(peripheral);
+        else if (state == Link::pending)
+            platform_.failToConnect(peripheral, reader.error());
+        else if (state == Link::connected)
+            platform_.disconnect(peripheral, ble::Error{reader.text(96)});
     }
 
     void deliver(const fake::Request& answer, ByteReader& reader)
     {
         const auto peripheral = std::static_pointer_cast<fake::Peripheral>(answer.peripheral);
-        const auto peripheralDelegate = peripheral->delegate.lock();
+        const auto to = peripheral->delegate.lock();
         if (answer.kind == Kind::cancel) {
-            delegate()->centralManagerDidDisconnectPeripheral(central(), peripheral, std::nullopt);
-        } else if (answer.kind == Kind::discoverServices) {
+            controller().centralManagerDidDisconnectPeripheral(central(), peripheral, std::nullopt);
+        } else if (answer.kind == Kind::services) {
             const auto error = answerDiscovery(reader, peripheral->discovered, [&] {
                 return std::make_shared<fake::Service>(pickUuid(reader));
             });
-            if (peripheralDelegate)
-                peripheralDelegate->peripheralDidDiscoverServices(peripheral, error);
-        } else if (answer.kind == Kind::discoverCharacteristics) {
+            if (to)
+                to->peripheralDidDiscoverServices(peripheral, error);
+        } else if (answer.kind == Kind::characteristics) {
             const auto service = std::static_pointer_cast<fake::Service>(answer.service);
             const auto error = answerDiscovery(reader, service->discovered, [&] {
                 const auto uuid = pickUuid(reader);
@@ -265,21 +234,18 @@ private:
                 owners_[made] = peripheral->identifier();
                 return made;
             });
-            if (peripheralDelegate)
-                peripheralDelegate->peripheralDidDiscoverCharacteristicsForService(peripheral, service,
-                                                                                   error);
-        } else {
+            if (to)
+                to->peripheralDidDiscoverCharacteristicsForService(peripheral, service, error);
+        } else if (to) {
+            // A subscription is answered, and by notifications as well; a read by its value.
             const auto characteristic = std::static_pointer_cast<fake::Characteristic>(answer.characteristic);
             characteristic->notifying = reader.flag();
             characteristic->currentValue = pickValue(reader);
-            if (peripheralDelegate && answer.kind == Kind::setNotify)
-                peripheralDelegate->peripheralDidUpdateNotificationStateForCharacteristic(
-                    peripheral, characteristic, maybeError(reader));
-            // A subscription is answered by notifications as well, a read by its
-            // value.
-            if (peripheralDelegate && (answer.kind == Kind::read || reader.flag()))
-                peripheralDelegate->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic,
-                                                                              maybeError(reader));
+            if (answer.kind == Kind::notify)
+                to->peripheralDidUpdateNotificationStateForCharacteristic(peripheral, characteristic,
+                                                                          reader.error());
+            if (answer.kind == Kind::read || reader.flag())
+                to->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic, reader.error());
         }
     }
 
@@ -303,8 +269,7 @@ private:
                 if (owners_[request.characteristic] != object->identifier() ||
                     request.characteristic->uuid().uuidString() != "FF01" ||
                     request.value != ble::Bytes{0x5E} || request.writeType != ble::WriteType::withoutResponse)
-                    return "a write that is not the measurement request on the device's "
-                           "own FF01";
+                    return "a write that is not the measurement request on the device's own FF01";
             }
         // A radio that owes this many answers has lost the oldest ones.
         while (owed_.size() > 512)
@@ -318,17 +283,16 @@ private:
         return everyObject_.emplace_back(std::make_shared<fake::Peripheral>(identifier, std::move(name)));
     }
     ViewController& controller() { return *platform_.controller; }
-    const std::vector<int>& rssis() { return controller().RSSIs; }
     fake::CentralManager& central() { return *platform_.central; }
-    std::shared_ptr<ble::CentralManagerDelegate> delegate() { return central().delegate.lock(); }
 
     fake::Platform platform_;
     std::vector<std::shared_ptr<fake::Peripheral>> devices_;
     std::vector<std::shared_ptr<fake::Peripheral>> everyObject_;
     std::deque<fake::Request> owed_;
     std::map<std::shared_ptr<ble::Characteristic>, std::string> owners_;
+    // The device that reported in this step, with its strength.
+    std::pair<std::shared_ptr<fake::Peripheral>, int> reported_;
     std::size_t steps_ = 0;
-    bool scanOn_ = false;
 };
 
 } // namespace

@@ -3,7 +3,6 @@
 // text (or "error") and the kind's suffix in the field of its kind, and the
 // log has the documented number of lines.
 #include "fake_platform.h"
-#include "fuzz_check.h"
 #include "protocol/frame.h"
 #include "text_checks.h"
 

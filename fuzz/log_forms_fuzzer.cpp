@@ -1,7 +1,6 @@
 // The log forms with any text: one printable line of valid UTF-8, and the
 // quoted form gives back exactly the text it was made from.
 #include "app/log_forms.h"
-#include "fuzz_check.h"
 #include "text_checks.h"
 
 #include <cstdint>

@@ -12,20 +12,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 int main(int argc, char** argv)
 {
-    std::size_t inputs = 0;
-    const auto run = [&](const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        ++inputs;
-    };
-    for (int i = 1; i < argc; ++i) {
-        if (!std::filesystem::is_directory(argv[i]))
-            run(argv[i]);
+    std::vector<std::filesystem::path> inputs;
+    for (const std::filesystem::path argument : std::vector(argv + 1, argv + argc))
+        if (is_directory(argument))
+            inputs.insert(inputs.end(), std::filesystem::directory_iterator(argument), {});
         else
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                run(entry.path());
+            inputs.push_back(argument);
+    for (const auto& input : inputs) {
+        std::ifstream in(input, std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
-    std::printf("%zu inputs ran\n", inputs);
-    return inputs > 0 ? 0 : 1;
+    std::printf("%zu inputs ran\n", inputs.size());
+    return inputs.empty() ? 1 : 0;
 }

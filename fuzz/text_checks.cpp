@@ -1,6 +1,9 @@
 #include "text_checks.h"
 
+#include <charconv>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace reliability {
@@ -59,33 +62,41 @@ std::optional<std::string> unquote(std::string_view quoted)
 {
     if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"')
         return std::nullopt;
-    const auto body = quoted.substr(1, quoted.size() - 2);
-    constexpr std::string_view escapes = "\"\\nrt0";
-    constexpr std::string_view escaped("\"\\\n\r\t\0", 6);
-    constexpr std::string_view hex = "0123456789ABCDEF";
+    constexpr std::string_view escapes("\"\"\\\\n\nr\rt\t0\0",
+                                       12); // each escape letter, then what it stands for
     std::string out;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        if (body[i] == '"')
+    for (auto body = quoted.substr(1, quoted.size() - 2); !body.empty();) {
+        const auto escape =
+            body.size() > 1 && body[0] == '\\' ? escapes.find(body[1]) : std::string_view::npos;
+        unsigned control = 0;
+        if (body[0] == '"') {
             return std::nullopt;
-        if (body[i] != '\\') {
-            out += body[i];
-        } else if (i + 1 < body.size() && escapes.find(body[i + 1]) != std::string_view::npos) {
-            out += escaped[escapes.find(body[++i])];
+        } else if (body[0] != '\\') {
+            out += body[0];
+            body.remove_prefix(1);
+        } else if (escape % 2 == 0) {
+            out += escapes[escape + 1];
+            body.remove_prefix(2);
+        } else if (body.starts_with("\\u{") && body.substr(5, 1) == "}" &&
+                   std::from_chars(&body[3], &body[5], control, 16).ptr == &body[5]) {
+            // A control character as two hex digits, in UTF-8.
+            out += control < 0x80 ? std::string{static_cast<char>(control)}
+                                  : std::string{static_cast<char>(0xC0 | control >> 6),
+                                                static_cast<char>(0x80 | (control & 0x3F))};
+            body.remove_prefix(6);
         } else {
-            // \u{XX}: a control character as two upper-case hex digits.
-            if (body.substr(i + 1, 2) != "u{" || body.substr(i + 5, 1) != "}" || hex.find(body[i + 3]) > 15 ||
-                hex.find(body[i + 4]) > 15)
-                return std::nullopt;
-            const auto codePoint = static_cast<unsigned>(hex.find(body[i + 3]) * 16 + hex.find(body[i + 4]));
-            if (codePoint < 0x80)
-                out += static_cast<char>(codePoint);
-            else
-                out +=
-                    {static_cast<char>(0xC0 | codePoint >> 6), static_cast<char>(0x80 | (codePoint & 0x3F))};
-            i += 5;
+            return std::nullopt;
         }
     }
     return out;
+}
+
+void require(bool holds, std::string_view rule)
+{
+    if (holds)
+        return;
+    std::fprintf(stderr, "broken: %.*s\n", static_cast<int>(rule.size()), rule.data());
+    std::abort();
 }
 
 } // namespace reliability

@@ -1,5 +1,6 @@
 // Checks on what the application writes, decoded here independently of the
-// application's own UTF-8 code so that the two cannot share a mistake.
+// application's own UTF-8 code so that the two cannot share a mistake, and how
+// a check reports a broken rule.
 #pragma once
 
 #include <optional>
@@ -21,5 +22,8 @@ std::string lineFault(std::string_view line);
 
 // The text a quoted form was made from, every escape undone; nothing when it is not in that form.
 std::optional<std::string> unquote(std::string_view quoted);
+
+// Names the broken rule and aborts, so that libFuzzer keeps the input that broke it.
+void require(bool holds, std::string_view rule);
 
 } // namespace reliability

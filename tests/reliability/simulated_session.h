@@ -4,54 +4,85 @@
 #pragma once
 
 #include "fake_platform.h"
-#include "simulated_radio/simulated_world.h"
+#include "simulated_radio/scheduler_run_loop.h"
+#include "simulated_radio/simulated_central_manager.h"
+#include "simulated_radio/simulated_peripheral.h"
 #include "simulated_radio/virtual_clock.h"
+#include "text_checks.h"
 
-namespace simradio {
-class SimulatedPeripheral;
-}
+#include <malloc.h>
+
+// The sanitizer runtime's count, when there is one: its allocator replaces malloc's.
+extern "C" __attribute__((weak)) std::size_t __sanitizer_get_current_allocated_bytes();
 
 namespace reliability {
 
 // Bytes the program has allocated and not freed.
-std::size_t heapInUse();
+inline std::size_t heapInUse()
+{
+    return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes()
+                                                   : mallinfo2().uordblks;
+}
 
 class CountingLog : public app::LogSink {
 public:
-    void writeLine(std::string_view line) override;
+    void writeLine(std::string_view line) override
+    {
+        ++lines;
+        if (const auto fault = lineFault(line); firstFault.empty() && !fault.empty())
+            firstFault = fault + ": " + std::string(line);
+    }
     std::size_t lines = 0;
     std::string firstFault;
 };
 
-struct SimulatedSession {
+struct SimulatedSession : fake::Window {
     // The radio's callbacks are posted through the scheduler given, or straight to the clock.
     explicit SimulatedSession(
         simradio::SimulatedWorld world,
         std::shared_ptr<simradio::VirtualClock> clock = std::make_shared<simradio::VirtualClock>(),
-        std::shared_ptr<simradio::Scheduler> scheduler = {});
-    void scanOn();
+        std::shared_ptr<simradio::Scheduler> scheduler = {})
+        : clock(clock)
+    {
+        load(std::make_shared<ViewController>(ViewController::Platform{
+            log, simradio::centralManagerFactory(scheduler ? scheduler : clock, std::move(world)),
+            std::make_shared<simradio::SchedulerRunLoop>(scheduler ? scheduler : clock),
+            std::make_shared<ProgramWideValues>()}));
+    }
+
     // Runs the clock until a peripheral with that name is listed, then selects its row.
-    bool selectByName(const std::string& name);
-    // The simulated device with that identifier.
-    std::shared_ptr<simradio::SimulatedPeripheral> peripheral(const std::string& identifier) const;
+    bool selectByName(const std::string& name)
+    {
+        const auto& listed = *controller->peripherals;
+        const auto named = [&] { return std::ranges::find(listed, name, &ble::Peripheral::name); };
+        if (!clock->advanceUntil([&] { return named() != listed.end(); }, simradio::Duration{60'000}))
+            return false;
+        select({named() - listed.begin()});
+        return true;
+    }
+
+    std::shared_ptr<simradio::SimulatedPeripheral> peripheral(const std::string& identifier) const
+    {
+        return std::static_pointer_cast<simradio::SimulatedCentralManager>(controller->centralManager)
+            ->peripheral(identifier);
+    }
 
     std::shared_ptr<simradio::VirtualClock> clock;
     std::shared_ptr<CountingLog> log = std::make_shared<CountingLog>();
-    std::shared_ptr<fake::TableView> table = std::make_shared<fake::TableView>();
-    std::shared_ptr<fake::TextField> temperature = std::make_shared<fake::TextField>();
-    std::shared_ptr<fake::TextField> humidity = std::make_shared<fake::TextField>();
-    std::shared_ptr<fake::Button> button = std::make_shared<fake::Button>();
-    std::shared_ptr<ViewController> controller;
 };
 
-// The strength at which floodWorld's peripheral of that index reports.
-inline int floodRssi(int index)
-{
-    return -40 - index % 59;
-}
-
 // Distinct named peripherals, FLOOD-0 to FLOOD-<count - 1>, each reported once
-// within the first five seconds of a scan.
-simradio::SimulatedWorld floodWorld(int count);
+// within the first five seconds of a scan at a strength of -40 - index % 59.
+inline simradio::SimulatedWorld floodWorld(int count)
+{
+    simradio::SimulatedWorld world;
+    for (int index = 0; index < count; ++index) {
+        auto device = simradio::plainPeripheral("FLOOD-" + std::to_string(index),
+                                                {{"Flood " + std::to_string(index), -40 - index % 59}});
+        device.firstReportAfter = simradio::Duration{1 + index % 5'000};
+        world.peripherals.push_back(std::move(device));
+    }
+    return world;
+}
 
 } // namespace reliability

@@ -57,73 +57,62 @@ public:
 
 class Characteristic : public ble::Characteristic {
 public:
-    Characteristic(ble::Uuid uuid, std::uint32_t properties) : uuid_(uuid), properties_(properties) {}
-    ble::Uuid uuid() const override { return uuid_; }
-    std::uint32_t properties() const override { return properties_; }
+    Characteristic(ble::Uuid uuid, std::uint32_t properties) : id(uuid), bits(properties) {}
+    ble::Uuid uuid() const override { return id; }
+    std::uint32_t properties() const override { return bits; }
     bool isNotifying() const override { return notifying; }
     std::optional<ble::Bytes> value() const override { return currentValue; }
     std::string description() const override
     {
-        return "<Characteristic: UUID = " + uuid_.uuidString() +
-               ", properties = " + std::to_string(properties_) + ">";
+        return "<Characteristic: UUID = " + id.uuidString() + ", properties = " + std::to_string(bits) + ">";
     }
 
+    const ble::Uuid id;
+    const std::uint32_t bits;
     bool notifying = false;
     std::optional<ble::Bytes> currentValue;
-
-private:
-    ble::Uuid uuid_;
-    std::uint32_t properties_;
 };
 
 class Service : public ble::Service {
 public:
-    explicit Service(ble::Uuid uuid) : uuid_(uuid) {}
-    ble::Uuid uuid() const override { return uuid_; }
+    explicit Service(ble::Uuid uuid) : id(uuid) {}
+    ble::Uuid uuid() const override { return id; }
     std::optional<std::vector<std::shared_ptr<ble::Characteristic>>> characteristics() const override
     {
         return discovered;
     }
-    std::string description() const override { return "<Service: UUID = " + uuid_.uuidString() + ">"; }
+    std::string description() const override { return "<Service: UUID = " + id.uuidString() + ">"; }
 
+    const ble::Uuid id;
     std::optional<std::vector<std::shared_ptr<ble::Characteristic>>> discovered;
-
-private:
-    ble::Uuid uuid_;
 };
 
 // A call the controller made to the central manager or to a peripheral.
 struct Request {
-    enum class Kind {
-        scan,
-        stopScan,
-        connect,
-        cancel,
-        discoverServices,
-        discoverCharacteristics,
-        setNotify,
-        read,
-        write
-    };
+    enum class Kind { scan, stopScan, connect, cancel, services, characteristics, notify, read, write };
     Kind kind;
     std::shared_ptr<ble::Peripheral> peripheral = {};
     std::shared_ptr<ble::Service> service = {};
     std::shared_ptr<ble::Characteristic> characteristic = {};
-    // What was written; for a scan, whether duplicates were asked for; for setNotify, whether enabled.
+    // What was written; for a scan, whether duplicates were asked for; for notify, whether enabled.
     ble::Bytes value = {};
     std::optional<ble::WriteType> writeType = {};
 };
 
-// The requests of one kind, in the order they were made.
-inline std::vector<Request> ofKind(const std::vector<Request>& requests, Request::Kind kind)
-{
-    std::vector<Request> matching;
-    std::copy_if(requests.begin(), requests.end(), std::back_inserter(matching),
-                 [kind](const auto& request) { return request.kind == kind; });
-    return matching;
-}
+// Records the requests made to a platform object.
+struct Recorder {
+    // The requests of one kind, in the order they were made.
+    std::vector<Request> of(Request::Kind kind) const
+    {
+        std::vector<Request> matching;
+        std::ranges::copy_if(requests, std::back_inserter(matching),
+                             [kind](const auto& request) { return request.kind == kind; });
+        return matching;
+    }
+    std::vector<Request> requests;
+};
 
-class Peripheral : public ble::Peripheral {
+class Peripheral : public ble::Peripheral, public Recorder {
 public:
     using Kind = Request::Kind;
 
@@ -139,15 +128,15 @@ public:
                ">";
     }
     void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override { delegate = newDelegate; }
-    void discoverServices() override { requests.push_back({.kind = Kind::discoverServices}); }
+    void discoverServices() override { requests.push_back({.kind = Kind::services}); }
     std::optional<std::vector<std::shared_ptr<ble::Service>>> services() const override { return discovered; }
     void discoverCharacteristics(const std::shared_ptr<ble::Service>& service) override
     {
-        requests.push_back({.kind = Kind::discoverCharacteristics, .service = service});
+        requests.push_back({.kind = Kind::characteristics, .service = service});
     }
     void setNotifyValue(bool enabled, const std::shared_ptr<ble::Characteristic>& characteristic) override
     {
-        requests.push_back({.kind = Kind::setNotify, .characteristic = characteristic, .value = {enabled}});
+        requests.push_back({.kind = Kind::notify, .characteristic = characteristic, .value = {enabled}});
     }
     void readValue(const std::shared_ptr<ble::Characteristic>& characteristic) override
     {
@@ -159,41 +148,36 @@ public:
         requests.push_back(
             {.kind = Kind::write, .characteristic = characteristic, .value = value, .writeType = type});
     }
-    std::vector<Request> requestsOf(Kind kind) const { return ofKind(requests, kind); }
-
     std::optional<std::string> currentName;
     std::weak_ptr<ble::PeripheralDelegate> delegate;
     std::optional<std::vector<std::shared_ptr<ble::Service>>> discovered;
-    std::vector<Request> requests;
 
 private:
     std::string identifier_;
 };
 
-class CentralManager : public ble::CentralManager {
+class CentralManager : public ble::CentralManager, public Recorder {
 public:
     enum class Link { none, pending, connected };
 
     int state() const override { return currentState; }
     void scanForPeripherals(const ble::ScanOptions& options) override
     {
-        calls.push_back({.kind = Request::Kind::scan, .value = {options.allowDuplicates}});
+        requests.push_back({.kind = Request::Kind::scan, .value = {options.allowDuplicates}});
     }
-    void stopScan() override { calls.push_back({.kind = Request::Kind::stopScan}); }
+    void stopScan() override { requests.push_back({.kind = Request::Kind::stopScan}); }
     void connectPeripheral(const std::shared_ptr<ble::Peripheral>& peripheral) override
     {
-        calls.push_back({.kind = Request::Kind::connect, .peripheral = peripheral});
+        requests.push_back({.kind = Request::Kind::connect, .peripheral = peripheral});
         if (linkTo(*peripheral) == Link::none)
             links[peripheral->identifier()] = {Link::pending, peripheral};
     }
     void cancelPeripheralConnection(const std::shared_ptr<ble::Peripheral>& peripheral) override
     {
-        calls.push_back({.kind = Request::Kind::cancel, .peripheral = peripheral});
+        requests.push_back({.kind = Request::Kind::cancel, .peripheral = peripheral});
         if (links.erase(peripheral->identifier()) > 0)
             owedDisconnections.push_back(peripheral);
     }
-    std::vector<Request> callsOf(Request::Kind kind) const { return ofKind(calls, kind); }
-
     Link linkTo(const ble::Peripheral& peripheral) const
     {
         const auto link = links.find(peripheral.identifier());
@@ -207,7 +191,6 @@ public:
 
     int currentState = ble::managerState::poweredOn;
     std::weak_ptr<ble::CentralManagerDelegate> delegate;
-    std::vector<Request> calls;
     // The radio's view of each device's link, by identifier, with the object it was made for.
     std::map<std::string, std::pair<Link, std::shared_ptr<ble::Peripheral>>> links;
     // A cancelled link is answered later by a disconnection without error.
@@ -216,17 +199,15 @@ public:
 
 class TextField : public ui::TextField {
 public:
-    explicit TextField(std::string text = {}) : text_(std::move(text)) {}
-    void setStringValue(const std::string& text) override
+    explicit TextField(std::string initial = {}) : text(std::move(initial)) {}
+    void setStringValue(const std::string& newText) override
     {
-        text_ = text;
+        text = newText;
         ++writes;
     }
-    std::string stringValue() const override { return text_; }
+    std::string stringValue() const override { return text; }
+    std::string text;
     int writes = 0;
-
-private:
-    std::string text_;
 };
 
 class Button : public ui::Button {
@@ -287,33 +268,22 @@ inline std::shared_ptr<Service> makeService(std::string_view uuid,
     return service;
 }
 
-// A whole platform around one controller, with its view loaded.
-struct Platform {
-    Platform()
+// The window's outlets and what its user does, around a controller whose view it loads.
+struct Window {
+    void load(std::shared_ptr<ViewController> loaded)
     {
-        const auto makeCentral = [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
-            central->delegate = delegate;
-            return central;
-        };
-        controller = std::make_shared<ViewController>(
-            ViewController::Platform{log, makeCentral, runLoop, programWide});
+        controller = std::move(loaded);
         controller->tableView = table;
         controller->temperatureTxtFld = temperature;
         controller->moistureTxtFld = humidity;
         controller->scanButton = scanButton;
         controller->viewDidLoad();
     }
-
     // The user switches the scan button on or off.
     void toggleScan(bool on)
     {
         scanButton->currentState = on ? ui::controlState::on : ui::controlState::off;
         controller->refreshAction(*scanButton);
-    }
-    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
-                ble::AdvertisementData advertisement = {})
-    {
-        controller->centralManagerDidDiscoverPeripheral(*central, peripheral, advertisement, rssi);
     }
     // The user selects rows; the table tells its delegate.
     void select(std::vector<long> rows)
@@ -321,19 +291,42 @@ struct Platform {
         table->selection = std::move(rows);
         controller->tableViewSelectionDidChange(ui::Notification{table});
     }
+
+    std::shared_ptr<TableView> table = std::make_shared<TableView>();
+    std::shared_ptr<TextField> temperature = std::make_shared<TextField>();
+    std::shared_ptr<TextField> humidity = std::make_shared<TextField>();
+    std::shared_ptr<Button> scanButton = std::make_shared<Button>();
+    std::shared_ptr<ViewController> controller;
+};
+
+// A whole platform around one controller, with its view loaded.
+struct Platform : Window {
+    Platform()
+    {
+        const auto makeCentral = [central = central](std::weak_ptr<ble::CentralManagerDelegate> delegate) {
+            central->delegate = delegate;
+            return central;
+        };
+        load(std::make_shared<ViewController>(
+            ViewController::Platform{log, makeCentral, runLoop, programWide}));
+    }
+    void report(const std::shared_ptr<Peripheral>& peripheral, int rssi,
+                ble::AdvertisementData advertisement = {})
+    {
+        controller->centralManagerDidDiscoverPeripheral(*central, peripheral, advertisement, rssi);
+    }
     // The radio completes, refuses or ends a link and says so.
-    void connect(const std::shared_ptr<Peripheral>& peripheral)
+    void connect(const std::shared_ptr<ble::Peripheral>& peripheral)
     {
         central->links[peripheral->identifier()] = {CentralManager::Link::connected, peripheral};
         controller->centralManagerDidConnectPeripheral(*central, peripheral);
     }
-    void failToConnect(const std::shared_ptr<Peripheral>& peripheral, std::optional<ble::Error> error)
+    void failToConnect(const std::shared_ptr<ble::Peripheral>& peripheral, std::optional<ble::Error> error)
     {
         central->links.erase(peripheral->identifier());
         controller->centralManagerDidFailToConnectPeripheral(*central, peripheral, error);
     }
-    void disconnect(const std::shared_ptr<Peripheral>& peripheral,
-                    std::optional<ble::Error> error = std::nullopt)
+    void disconnect(const std::shared_ptr<ble::Peripheral>& peripheral, std::optional<ble::Error> error = {})
     {
         central->links.erase(peripheral->identifier());
         controller->centralManagerDidDisconnectPeripheral(*central, peripheral, error);
@@ -354,22 +347,11 @@ struct Platform {
         characteristic->currentValue = std::move(value);
         controller->peripheralDidUpdateValueForCharacteristic(peripheral, characteristic, error);
     }
-    // Log lines written from the given index on.
-    std::vector<std::string> linesSince(std::size_t first) const
-    {
-        return {log->lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, log->lines.size())),
-                log->lines.end()};
-    }
 
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::shared_ptr<RunLoop> runLoop = std::make_shared<RunLoop>();
     std::shared_ptr<ProgramWideValues> programWide = std::make_shared<ProgramWideValues>();
     std::shared_ptr<CentralManager> central = std::make_shared<CentralManager>();
-    std::shared_ptr<TableView> table = std::make_shared<TableView>();
-    std::shared_ptr<TextField> temperature = std::make_shared<TextField>();
-    std::shared_ptr<TextField> humidity = std::make_shared<TextField>();
-    std::shared_ptr<Button> scanButton = std::make_shared<Button>();
-    std::shared_ptr<ViewController> controller;
 };
 
 } // namespace fake
