@@ -36,11 +36,6 @@ struct Reload {
     std::vector<int> inserted, changedRows; // inserted: first and last row of each insert
 };
 
-void PrintTo(const Reload& reload, std::ostream* out)
-{
-    *out << reload.name;
-}
-
 class DeviceTableReload : public ::testing::TestWithParam<Reload> {};
 
 TEST_P(DeviceTableReload, TellsQtOnlyWhatChanged)
