@@ -109,9 +109,10 @@ void SimulatedPeripheral::dropConnection()
 
 void SimulatedPeripheral::answerLater(Duration delay, Answer answer)
 {
-    if (link_ != Link::connected)
+    const auto scheduler = scheduler_.lock();
+    if (link_ != Link::connected || !scheduler)
         return;
-    scheduler_->post(delay, [weak = weak_from_this(), connection = connection_, answer = std::move(answer)] {
+    scheduler->post(delay, [weak = weak_from_this(), connection = connection_, answer = std::move(answer)] {
         const auto self = weak.lock();
         if (!self || self->link_ != Link::connected || self->connection_ != connection)
             return;

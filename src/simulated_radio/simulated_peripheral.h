@@ -116,7 +116,9 @@ private:
     void answerMeasurementRequest();
 
     PeripheralDescription description_;
-    std::shared_ptr<Scheduler> scheduler_;
+    // Owned by the central manager: a scheduler holds its pending callbacks,
+    // and those may hold this peripheral.
+    std::weak_ptr<Scheduler> scheduler_;
     RadioTiming timing_;
     std::weak_ptr<ble::PeripheralDelegate> delegate_;
     std::optional<std::string> name_;

@@ -174,6 +174,17 @@ TEST_F(SimulatedRadio, RefusesConnectionsToStrangersAndToDevicesThatDoNotConnect
     EXPECT_EQ(after(Duration{1'000}), (Lines{"state 5", "failed error", "failed error"}));
 }
 
+TEST(SimulatedRadioLifetime, APendingConnectionKeepsNeitherTheClockNorItsPeripheralAlive)
+{
+    auto clock = std::make_shared<VirtualClock>();
+    auto central = SimulatedCentralManager::create(clock, defaultWorld(), {});
+    central->connectPeripheral(central->peripheral("02:00:5E:10:00:01"));
+    const std::weak_ptr<VirtualClock> watched = clock;
+    clock.reset();
+    central.reset();
+    EXPECT_TRUE(watched.expired());
+}
+
 TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasurementNotifies)
 {
     connectMeter();
