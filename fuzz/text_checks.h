@@ -1,6 +1,4 @@
-// Checks on what the application writes, decoded here independently of the
-// application's own UTF-8 code so that the two cannot share a mistake, and how
-// a check reports a broken rule.
+// Checks on what the application writes, and how a check reports a broken rule.
 #pragma once
 
 #include <optional>
@@ -8,14 +6,6 @@
 #include <string_view>
 
 namespace reliability {
-
-// The text with each byte that is not part of a valid UTF-8 sequence replaced by U+FFFD.
-std::string withInvalidBytesReplaced(std::string_view text);
-
-inline bool isValidUtf8(std::string_view text)
-{
-    return withInvalidBytesReplaced(text) == text;
-}
 
 // Empty when the line is valid UTF-8 without a control character (C0, DEL, C1); otherwise what is wrong.
 std::string lineFault(std::string_view line);
