@@ -1,7 +1,6 @@
 // Checks on what the application writes, and how a check reports a broken rule.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,9 +8,6 @@ namespace reliability {
 
 // Empty when the line is valid UTF-8 without a control character (C0, DEL, C1); otherwise what is wrong.
 std::string lineFault(std::string_view line);
-
-// The text a quoted form was made from, every escape undone; nothing when it is not in that form.
-std::optional<std::string> unquote(std::string_view quoted);
 
 // Names the broken rule and aborts, so that libFuzzer keeps the input that broke it.
 void require(bool holds, std::string_view rule);
