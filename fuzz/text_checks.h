@@ -1,27 +1,13 @@
-// Checks on what the application writes, decoded here independently of the
-// application's own UTF-8 code so that the two cannot share a mistake, and how
-// a check reports a broken rule.
+// Checks on what the application writes, and how a check reports a broken rule.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace reliability {
 
-// The text with each byte that is not part of a valid UTF-8 sequence replaced by U+FFFD.
-std::string withInvalidBytesReplaced(std::string_view text);
-
-inline bool isValidUtf8(std::string_view text)
-{
-    return withInvalidBytesReplaced(text) == text;
-}
-
 // Empty when the line is valid UTF-8 without a control character (C0, DEL, C1); otherwise what is wrong.
 std::string lineFault(std::string_view line);
-
-// The text a quoted form was made from, every escape undone; nothing when it is not in that form.
-std::optional<std::string> unquote(std::string_view quoted);
 
 // Names the broken rule and aborts, so that libFuzzer keeps the input that broke it.
 void require(bool holds, std::string_view rule);

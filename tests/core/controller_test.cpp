@@ -312,7 +312,7 @@ TEST_F(Controller, PollWritesEveryTwoSecondsToTheArmedConnectionOnly)
     EXPECT_EQ(platform.central->of(Kind::stopScan).size(), 3u);
     platform.runLoop->advance(2.0);
     EXPECT_EQ(writesTo(*meter), 5u);
-    EXPECT_EQ(platform.runLoop->scheduled.at(0).mode, "NSDefaultRunLoopMode");
+    EXPECT_EQ(platform.runLoop->mode, "NSDefaultRunLoopMode");
 }
 
 TEST_F(Controller, ConnectionsEndAsThePlatformSaysAndOnlyOneStaysOpen)

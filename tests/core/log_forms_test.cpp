@@ -39,7 +39,6 @@ TEST(LogForms, WriteEachValueInItsForm)
 TEST(Uuid, ReadsTheShortAndFullFormsAndWritesTheShortestUpperCase)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"FF02", "FF02"},
         {"ff0a", "FF0A"},
         {"0000FF02-0000-1000-8000-00805F9B34FB", "FF02"},
         {"12345678", "12345678"},

@@ -21,37 +21,29 @@ public:
     std::vector<std::string> lines;
 };
 
-// Fires scheduled timers on a virtual clock.
+// Fires the one timer the controller schedules, on a virtual clock.
 class RunLoop : public app::RunLoop {
 public:
-    struct Scheduled {
-        std::shared_ptr<app::Timer> timer;
-        std::string mode;
-        double due;
-    };
-
-    void addTimer(std::shared_ptr<app::Timer> timer, std::string_view mode) override
+    void addTimer(std::shared_ptr<app::Timer> added, std::string_view addedMode) override
     {
-        scheduled.push_back({timer, std::string(mode), now + timer->timeInterval().count()});
+        timer = std::move(added);
+        mode = addedMode;
+        due = now + timer->timeInterval().count();
     }
-    // Moves the clock forward, firing every timer that falls due on the way.
+    // Moves the clock forward, firing the timer each time it falls due on the way.
     void advance(double seconds)
     {
         const double end = now + seconds;
-        const auto earlier = [](const auto& a, const auto& b) { return a.due < b.due; };
-        for (auto next = scheduled.begin();
-             (next = std::min_element(scheduled.begin(), scheduled.end(), earlier)) != scheduled.end() &&
-             next->due <= end;) {
-            now = next->due;
-            next->timer->fire();
-            next->due += next->timer->timeInterval().count();
-            if (!next->timer->isValid())
-                scheduled.erase(next);
+        for (; timer && timer->isValid() && due <= end; due += timer->timeInterval().count()) {
+            now = due;
+            timer->fire();
         }
         now = end;
     }
 
-    std::vector<Scheduled> scheduled;
+    std::shared_ptr<app::Timer> timer;
+    std::string mode;
+    double due = 0.0;
     double now = 0.0;
 };
 
