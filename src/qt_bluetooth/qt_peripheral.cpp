@@ -1,6 +1,7 @@
 #include "qt_bluetooth/qt_peripheral.h"
 
 #include "app/log_forms.h"
+#include "qt_bluetooth/bluez_device.h"
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/qt_central_manager.h"
 
@@ -17,6 +18,11 @@ const ble::Error unknownCharacteristic{"The characteristic does not belong to th
 const ble::Error noClientConfiguration{
     "The characteristic has no client characteristic configuration descriptor (0x2902): it cannot notify."};
 const ble::Error connectionTimedOut{"The connection attempt timed out."};
+const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
+const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
+const ble::Error droppedRequest{"The Bluetooth stack dropped the request."};
+// Past this many, writes stop waiting for a subscription whose answer Qt lost.
+constexpr std::size_t maxHeldWrites = 2;
 const ble::Error remoteDisconnection{"The peripheral closed the connection."};
 
 // Qt words no text for a service's errors; their names say what failed.
@@ -47,13 +53,16 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 } // namespace
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                           std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
+                           std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(std::move(log)), connectTimeout_(connectTimeout)
+      central_(std::move(central)), log_(std::move(log)), budgets_(budgets)
 {
-    connectTimer_.setSingleShot(true);
-    connectTimer_.setInterval(connectTimeout_);
-    QObject::connect(&connectTimer_, &QTimer::timeout, &context_, [this] { onConnectTimeout(); });
+    budgetTimer_.setSingleShot(true);
+    QObject::connect(&budgetTimer_, &QTimer::timeout, &context_, [this] { onBudgetExpired(); });
+    // A short pause lets the adapter settle after an aborted attempt.
+    retryTimer_.setSingleShot(true);
+    retryTimer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(budgets_.connection) / 10);
+    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { attempt(); });
 }
 
 QtPeripheral::~QtPeripheral()
@@ -78,22 +87,126 @@ void QtPeripheral::update(const QBluetoothDeviceInfo& device, const std::optiona
 
 void QtPeripheral::connect()
 {
-    if (link_ == Link::connected) {
+    switch (link_) {
+    case Link::connected:
         if (const auto central = central_.lock())
             central->reportConnected(shared_from_this());
         return;
-    }
-    if (link_ == Link::connecting)
+    case Link::connecting:
         return;
-    retireController();
-    makeController();
+    case Link::closing:
+        // BlueZ keeps a closing link up for 2 s: a new connection would get
+        // it, have its subscriptions refused and be dropped with it.
+        reconnectAfterClose_ = true;
+        startBudget(budgets_.connection);
+        return;
+    case Link::idle:
+        startBudget(budgets_.connection);
+        startConnecting();
+    }
+}
+
+void QtPeripheral::startConnecting()
+{
     link_ = Link::connecting;
     cancelRequested_ = false;
     servicesRequested_ = false;
     lastControllerError_.reset();
     services_.reset();
-    connectTimer_.start();
+    heldWrites_.clear();
+    attemptsMade_ = 0;
+    attempt();
+}
+
+void QtPeripheral::attempt()
+{
+    const unsigned number = ++attemptNumber_;
+    devicePath_.reset();
+    bluez::findDevice(device_.address(), context_, [this, number](const std::optional<QString>& path) {
+        if (number == attemptNumber_)
+            onLocated(path);
+    });
+}
+
+void QtPeripheral::onLocated(const std::optional<QString>& path)
+{
+    if (!path) {
+        // BlueZ removes a device it has not heard for 30 s once discovery is off.
+        log("Bluetooth: BlueZ no longer knows " + description() + "; listening for it");
+        if (const auto central = central_.lock())
+            central->listenFor(shared_from_this());
+        return;
+    }
+    devicePath_ = path;
+    ++attemptsMade_;
+    bluez::connectDevice(*path, context_, [this, number = attemptNumber_](const QDBusError& error) {
+        if (number == attemptNumber_)
+            onLinkAnswer(error);
+    });
+}
+
+void QtPeripheral::onHeardAgain()
+{
+    if (link_ == Link::connecting && !controller_)
+        attempt();
+}
+
+void QtPeripheral::onLinkAnswer(const QDBusError& error)
+{
+    if (!error.isValid()) {
+        onLinkUp();
+        return;
+    }
+    const std::string text = toStdString(error.message());
+    if ((bluez::isTransient(error) || bluez::isForgotten(error)) && attemptsMade_ < budgets_.attempts) {
+        log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " + description() +
+            " failed: " + text + "; trying again");
+        retryTimer_.start();
+        return;
+    }
+    failConnection(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
+}
+
+void QtPeripheral::onLinkUp()
+{
+    startBudget(budgets_.resolution);
+    makeController();
+    // Qt finds the device connected: it reports the connection as soon as
+    // BlueZ has resolved the services, at once when they are.
     controller_->connectToDevice();
+}
+
+void QtPeripheral::startBudget(std::chrono::seconds budget)
+{
+    budgetTimer_.setInterval(budget);
+    budgetTimer_.start();
+}
+
+void QtPeripheral::onBudgetExpired()
+{
+    const auto within = [](std::chrono::seconds budget) {
+        return " No answer within " + std::to_string(budget.count()) + " s.";
+    };
+    if (std::exchange(reconnectAfterClose_, false))
+        reportFailure(linkStillClosing.localizedDescription + within(budgets_.connection));
+    else if (link_ == Link::connecting && controller_)
+        failConnection(servicesNotResolved.localizedDescription + within(budgets_.resolution));
+    else if (link_ == Link::connecting)
+        failConnection(connectionTimedOut.localizedDescription + within(budgets_.connection));
+}
+
+void QtPeripheral::withdraw()
+{
+    ++attemptNumber_;
+    budgetTimer_.stop();
+    retryTimer_.stop();
+    if (const auto central = central_.lock())
+        central->stopListeningFor(*this);
+    if (controller_)
+        retireController();
+    else if (devicePath_)
+        bluez::disconnectDevice(*devicePath_);
+    devicePath_.reset();
 }
 
 void QtPeripheral::makeController()
@@ -134,12 +247,15 @@ void QtPeripheral::cancelConnection()
 {
     switch (link_) {
     case Link::idle:
+        return;
     case Link::closing:
+        // The old link's report of its end answers this cancel too.
+        reconnectAfterClose_ = false;
+        budgetTimer_.stop();
         return;
     case Link::connecting: {
-        connectTimer_.stop();
+        withdraw();
         link_ = Link::idle;
-        retireController();
         if (const auto central = central_.lock())
             central->reportDisconnection(shared_from_this(), std::nullopt);
         return;
@@ -156,7 +272,7 @@ void QtPeripheral::onConnected()
 {
     if (link_ != Link::connecting)
         return;
-    connectTimer_.stop();
+    budgetTimer_.stop();
     link_ = Link::connected;
     if (const auto central = central_.lock())
         central->reportConnected(shared_from_this());
@@ -164,9 +280,13 @@ void QtPeripheral::onConnected()
 
 void QtPeripheral::failConnection(const std::string& text)
 {
-    connectTimer_.stop();
+    withdraw();
     link_ = Link::idle;
-    retireController();
+    reportFailure(text);
+}
+
+void QtPeripheral::reportFailure(const std::string& text)
+{
     log("Bluetooth: connection to " + description() + " failed: " + text);
     if (const auto central = central_.lock())
         central->reportConnectionFailure(shared_from_this(), ble::Error{text});
@@ -190,14 +310,6 @@ void QtPeripheral::onControllerError()
     }
 }
 
-void QtPeripheral::onConnectTimeout()
-{
-    if (link_ != Link::connecting)
-        return;
-    failConnection(connectionTimedOut.localizedDescription + " No answer within " +
-                   std::to_string(connectTimeout_.count()) + " s.");
-}
-
 void QtPeripheral::onDisconnected()
 {
     std::optional<ble::Error> error;
@@ -205,9 +317,12 @@ void QtPeripheral::onDisconnected()
         error = ble::Error{lastControllerError_.value_or(remoteDisconnection.localizedDescription)};
     link_ = Link::idle;
     servicesRequested_ = false;
+    heldWrites_.clear();
     retireController();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
+    if (std::exchange(reconnectAfterClose_, false))
+        startConnecting();
 }
 
 void QtPeripheral::discoverServices()
@@ -276,21 +391,23 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                          deliverValue(characteristic, std::nullopt);
                      });
     QObject::connect(qtService, &QLowEnergyService::characteristicRead, &context_,
-                     [this, weakService](const QLowEnergyCharacteristic&, const QByteArray& value) {
+                     [this, weakService](const QLowEnergyCharacteristic& read, const QByteArray& value) {
                          const auto service = weakService.lock();
-                         const auto characteristic = service ? takeFront(service->pendingReads) : nullptr;
+                         const auto characteristic = service ? service->find(read) : nullptr;
                          if (!characteristic)
                              return;
                          characteristic->receive(value);
-                         deliverValue(characteristic, std::nullopt);
+                         settle(service->pendingReads, *characteristic, &QtPeripheral::deliverValue);
                      });
     QObject::connect(qtService, &QLowEnergyService::descriptorWritten, &context_,
                      [this, weakService](const QLowEnergyDescriptor& descriptor, const QByteArray&) {
                          const auto service = weakService.lock();
-                         if (!service || !service->configuredBy(descriptor))
+                         const auto characteristic = service ? service->configuredBy(descriptor) : nullptr;
+                         if (!characteristic)
                              return;
-                         if (const auto characteristic = takeFront(service->pendingNotificationChanges))
-                             deliverNotificationState(characteristic, std::nullopt);
+                         settle(service->pendingNotificationChanges, *characteristic,
+                                &QtPeripheral::deliverNotificationState);
+                         releaseHeldWrites();
                      });
 }
 
@@ -340,6 +457,7 @@ void QtPeripheral::onServiceError(const std::shared_ptr<QtService>& service,
     case QLowEnergyService::DescriptorWriteError:
         if (const auto characteristic = takeFront(service->pendingNotificationChanges))
             deliverNotificationState(characteristic, text);
+        releaseHeldWrites();
         return;
     default:
         break;
@@ -389,9 +507,52 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
             error->localizedDescription);
         return;
     }
-    const auto mode = type == ble::WriteType::withoutResponse ? QLowEnergyService::WriteWithoutResponse
-                                                              : QLowEnergyService::WriteWithResponse;
-    service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value), mode);
+    if (type == ble::WriteType::withResponse) {
+        service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value));
+        return;
+    }
+    // Released once the requests made with it are out: a subscription asked
+    // for in the same turn of the event loop goes first.
+    heldWrites_.push_back({service, own, toQByteArray(value)});
+    QMetaObject::invokeMethod(
+        &context_, [this] { releaseHeldWrites(); }, Qt::QueuedConnection);
+}
+
+bool QtPeripheral::subscriptionPending() const
+{
+    return services_ && std::any_of(services_->begin(), services_->end(), [](const auto& service) {
+               return !service->pendingNotificationChanges.empty();
+           });
+}
+
+void QtPeripheral::releaseHeldWrites()
+{
+    if (!isConnected()) {
+        heldWrites_.clear();
+        return;
+    }
+    if (subscriptionPending() && heldWrites_.size() <= maxHeldWrites)
+        return;
+    for (const auto& write : std::exchange(heldWrites_, {}))
+        write.service->qtService().writeCharacteristic(write.characteristic->qtCharacteristic(), write.value,
+                                                       QLowEnergyService::WriteWithoutResponse);
+}
+
+void QtPeripheral::settle(std::deque<std::shared_ptr<QtCharacteristic>>& pending,
+                          const QtCharacteristic& answered,
+                          void (QtPeripheral::*deliver)(const std::shared_ptr<ble::Characteristic>&,
+                                                        std::optional<ble::Error>))
+{
+    const auto found = std::find_if(pending.begin(), pending.end(),
+                                    [&](const auto& waiting) { return waiting.get() == &answered; });
+    if (found == pending.end())
+        return;
+    // Qt answers in call order, so those still waiting before it were dropped.
+    std::vector<std::shared_ptr<QtCharacteristic>> settled(pending.begin(), std::next(found));
+    pending.erase(pending.begin(), std::next(found));
+    for (const auto& characteristic : settled)
+        (this->*deliver)(characteristic,
+                         characteristic == settled.back() ? std::nullopt : std::optional(droppedRequest));
 }
 
 std::shared_ptr<QtService> QtPeripheral::ownService(const ble::Service& service) const
