@@ -21,8 +21,6 @@ const ble::Error connectionTimedOut{"The connection attempt timed out."};
 const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
 const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
 const ble::Error droppedRequest{"The Bluetooth stack dropped the request."};
-// Past this many, writes stop waiting for a subscription whose answer Qt lost.
-constexpr std::size_t maxHeldWrites = 2;
 const ble::Error remoteDisconnection{"The peripheral closed the connection."};
 
 // Qt words no text for a service's errors; their names say what failed.
@@ -113,7 +111,6 @@ void QtPeripheral::startConnecting()
     servicesRequested_ = false;
     lastControllerError_.reset();
     services_.reset();
-    heldWrites_.clear();
     attemptsMade_ = 0;
     attempt();
 }
@@ -317,7 +314,6 @@ void QtPeripheral::onDisconnected()
         error = ble::Error{lastControllerError_.value_or(remoteDisconnection.localizedDescription)};
     link_ = Link::idle;
     servicesRequested_ = false;
-    heldWrites_.clear();
     retireController();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
@@ -407,7 +403,6 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                              return;
                          settle(service->pendingNotificationChanges, *characteristic,
                                 &QtPeripheral::deliverNotificationState);
-                         releaseHeldWrites();
                      });
 }
 
@@ -457,7 +452,6 @@ void QtPeripheral::onServiceError(const std::shared_ptr<QtService>& service,
     case QLowEnergyService::DescriptorWriteError:
         if (const auto characteristic = takeFront(service->pendingNotificationChanges))
             deliverNotificationState(characteristic, text);
-        releaseHeldWrites();
         return;
     default:
         break;
@@ -511,31 +505,17 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
         service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value));
         return;
     }
-    // Released once the requests made with it are out: a subscription asked
-    // for in the same turn of the event loop goes first.
-    heldWrites_.push_back({service, own, toQByteArray(value)});
+    // Handed to Qt after the requests asked for in the same turn of the event
+    // loop: Qt sends one request at a time, in call order, so a subscription
+    // asked for with it is on before the meter answers the write.
     QMetaObject::invokeMethod(
-        &context_, [this] { releaseHeldWrites(); }, Qt::QueuedConnection);
-}
-
-bool QtPeripheral::subscriptionPending() const
-{
-    return services_ && std::any_of(services_->begin(), services_->end(), [](const auto& service) {
-               return !service->pendingNotificationChanges.empty();
-           });
-}
-
-void QtPeripheral::releaseHeldWrites()
-{
-    if (!isConnected()) {
-        heldWrites_.clear();
-        return;
-    }
-    if (subscriptionPending() && heldWrites_.size() <= maxHeldWrites)
-        return;
-    for (const auto& write : std::exchange(heldWrites_, {}))
-        write.service->qtService().writeCharacteristic(write.characteristic->qtCharacteristic(), write.value,
-                                                       QLowEnergyService::WriteWithoutResponse);
+        &context_,
+        [this, service, own, value = toQByteArray(value)] {
+            if (isConnected() && ownService(*service) == service)
+                service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
+                                                         QLowEnergyService::WriteWithoutResponse);
+        },
+        Qt::QueuedConnection);
 }
 
 void QtPeripheral::settle(std::deque<std::shared_ptr<QtCharacteristic>>& pending,

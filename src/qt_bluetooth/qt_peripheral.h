@@ -114,8 +114,6 @@ private:
     void settle(std::deque<std::shared_ptr<QtCharacteristic>>& pending, const QtCharacteristic& answered,
                 void (QtPeripheral::*deliver)(const std::shared_ptr<ble::Characteristic>&,
                                               std::optional<ble::Error>));
-    bool subscriptionPending() const;
-    void releaseHeldWrites();
     void deliverValue(const std::shared_ptr<ble::Characteristic>& characteristic,
                       std::optional<ble::Error> error);
     void deliverNotificationState(const std::shared_ptr<ble::Characteristic>& characteristic,
@@ -140,15 +138,6 @@ private:
     std::optional<QString> devicePath_;
     std::optional<std::string> lastControllerError_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
-    // Writes without response wait for the subscriptions asked for with
-    // them: Qt sends one request at a time, in call order, and the meter
-    // answers subscribed clients only.
-    struct HeldWrite {
-        std::shared_ptr<QtService> service;
-        std::shared_ptr<QtCharacteristic> characteristic;
-        QByteArray value;
-    };
-    std::vector<HeldWrite> heldWrites_;
     LinkBudgets budgets_;
     // The connection budget, then the resolution budget.
     QTimer budgetTimer_;
