@@ -240,9 +240,9 @@ class Fake(dbus.service.Object):
             device.update({"Connected": False})
 
     def answer_measurement_request(self, device):
-        """Notifies a temperature frame, then a humidity frame, at once, as the meter does: to subscribers only."""
-        for answer in (b"0\x00\x0423.5", b"4\x00\x0445.6"):  # kind, channel, reading
-            GLib.timeout_add(0, self.notify, device, b"\xaa\x55\x13\x01" + answer + bytes(8))
+        """Notifies a temperature frame at once, then a humidity frame, as the meter does: to subscribers only."""
+        for delay, answer in ((0, b"0\x00\x0423.5"), (20, b"4\x00\x0445.6")):  # kind, channel, reading
+            GLib.timeout_add(delay, self.notify, device, b"\xaa\x55\x13\x01" + answer + bytes(8))
 
     def notify(self, device, frame):
         measurement = next((obj for obj in device.gatt if obj.props["UUID"] == uuid(0xFF02)), None)
