@@ -17,10 +17,12 @@ const QString deviceInterface = QStringLiteral("org.bluez.Device1");
 using InterfaceList = QMap<QString, QVariantMap>;
 using ManagedObjectList = QMap<QDBusObjectPath, InterfaceList>;
 
-void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done)
+void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(-1))
 {
     // Owned by the context: it goes with the peripheral that asked.
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), &context);
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::systemBus().asyncCall(call, static_cast<int>(timeout.count())), &context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
                      [done = std::move(done)](QDBusPendingCallWatcher* answered) {
                          answered->deleteLater();
@@ -56,10 +58,12 @@ void findDevice(const QBluetoothAddress& address, QObject& context,
                  });
 }
 
-void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)
+void connectDevice(const QString& path, std::chrono::milliseconds timeout, QObject& context,
+                   std::function<void(const QDBusError&)> done)
 {
-    whenAnswered(deviceCall(path, QStringLiteral("Connect")), context,
-                 [done = std::move(done)](const QDBusMessage& reply) { done(QDBusError(reply)); });
+    whenAnswered(
+        deviceCall(path, QStringLiteral("Connect")), context,
+        [done = std::move(done)](const QDBusMessage& reply) { done(QDBusError(reply)); }, timeout);
 }
 
 void disconnectDevice(const QString& path)

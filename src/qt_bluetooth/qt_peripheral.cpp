@@ -136,10 +136,12 @@ void QtPeripheral::onLocated(const std::optional<QString>& path)
     }
     devicePath_ = path;
     ++attemptsMade_;
-    bluez::connectDevice(*path, context_, [this, number = attemptNumber_](const QDBusError& error) {
-        if (number == attemptNumber_)
-            onLinkAnswer(error);
-    });
+    // The budget ends the attempt, not D-Bus.
+    bluez::connectDevice(*path, budgets_.connection, context_,
+                         [this, number = attemptNumber_](const QDBusError& error) {
+                             if (number == attemptNumber_)
+                                 onLinkAnswer(error);
+                         });
 }
 
 void QtPeripheral::onHeardAgain()
