@@ -512,7 +512,7 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
     // asked for with it is on before the meter answers the write.
     QMetaObject::invokeMethod(
         &context_,
-        [this, service, own, value = toQByteArray(value)] {
+        [this, service = service, own = own, value = toQByteArray(value)] {
             if (isConnected() && ownService(*service) == service)
                 service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
                                                          QLowEnergyService::WriteWithoutResponse);

@@ -4,9 +4,9 @@
 // "reconnect" or "show". After each it answers on standard error with what the
 // window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|STATUS". The end of
 // the input closes the window. Standard output is the application's log, the
-// backend's lines go to standard error and the status line. Connection
-// attempts time out after two seconds and service resolution after four, so that tests
-// of silent and slow devices stay short.
+// backend's lines go to standard error and the status line. Connections get
+// two seconds for the link and four for service resolution, so that tests of
+// silent and slow devices stay short.
 #include "app/program_wide.h"
 #include "qt_bluetooth/qt_central_manager.h"
 #include "qt_ui/file_log_sink.h"
