@@ -8,6 +8,8 @@
 #include <QMap>
 #include <QVariantMap>
 
+#include <limits>
+
 namespace qtble::bluez {
 namespace {
 
@@ -17,12 +19,13 @@ const QString deviceInterface = QStringLiteral("org.bluez.Device1");
 using InterfaceList = QMap<QString, QVariantMap>;
 using ManagedObjectList = QMap<QDBusObjectPath, InterfaceList>;
 
+// D-Bus's own time-out (25 s) unless told otherwise.
 void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done,
-                  std::chrono::milliseconds timeout = std::chrono::milliseconds(-1))
+                  int timeoutMs = -1)
 {
     // Owned by the context: it goes with the peripheral that asked.
-    auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::systemBus().asyncCall(call, static_cast<int>(timeout.count())), &context);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, timeoutMs), &context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
                      [done = std::move(done)](QDBusPendingCallWatcher* answered) {
                          answered->deleteLater();
@@ -58,12 +61,14 @@ void findDevice(const QBluetoothAddress& address, QObject& context,
                  });
 }
 
-void connectDevice(const QString& path, std::chrono::milliseconds timeout, QObject& context,
-                   std::function<void(const QDBusError&)> done)
+void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)
 {
+    // D-Bus's 25 s would cut a longer budget short; a withdrawn attempt's
+    // Disconnect makes BlueZ answer it.
+    constexpr int noTimeout = std::numeric_limits<int>::max();
     whenAnswered(
         deviceCall(path, QStringLiteral("Connect")), context,
-        [done = std::move(done)](const QDBusMessage& reply) { done(QDBusError(reply)); }, timeout);
+        [done = std::move(done)](const QDBusMessage& reply) { done(QDBusError(reply)); }, noTimeout);
 }
 
 void disconnectDevice(const QString& path)

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QString>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -18,10 +17,9 @@ namespace qtble::bluez {
 void findDevice(const QBluetoothAddress& address, QObject& context,
                 std::function<void(const std::optional<QString>&)> done);
 
-// Asks BlueZ to connect the device, waiting at most timeout (D-Bus's own is
-// 25 s); done gets BlueZ's error, invalid on success.
-void connectDevice(const QString& path, std::chrono::milliseconds timeout, QObject& context,
-                   std::function<void(const QDBusError&)> done);
+// Asks BlueZ to connect the device and waits for its answer, however long;
+// done gets BlueZ's error, invalid on success.
+void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done);
 
 // Closes the link, or withdraws a pending attempt; nothing is awaited.
 void disconnectDevice(const QString& path);

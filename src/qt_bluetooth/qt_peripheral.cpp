@@ -93,14 +93,14 @@ void QtPeripheral::connect()
     case Link::connecting:
         return;
     case Link::closing:
-        // BlueZ keeps a closing link up for 2 s: a new connection would get
-        // it, have its subscriptions refused and be dropped with it.
-        reconnectAfterClose_ = true;
-        startBudget(budgets_.connection);
-        return;
     case Link::idle:
         startBudget(budgets_.connection);
-        startConnecting();
+        // BlueZ keeps a closing link up for 2 s: a new connection would get
+        // it, have its subscriptions refused and be dropped with it.
+        if (link_ == Link::closing || retiredLinkClosing_)
+            reconnectAfterClose_ = true;
+        else
+            startConnecting();
     }
 }
 
@@ -136,12 +136,10 @@ void QtPeripheral::onLocated(const std::optional<QString>& path)
     }
     devicePath_ = path;
     ++attemptsMade_;
-    // The budget ends the attempt, not D-Bus.
-    bluez::connectDevice(*path, budgets_.connection, context_,
-                         [this, number = attemptNumber_](const QDBusError& error) {
-                             if (number == attemptNumber_)
-                                 onLinkAnswer(error);
-                         });
+    bluez::connectDevice(*path, context_, [this, number = attemptNumber_](const QDBusError& error) {
+        if (number == attemptNumber_)
+            onLinkAnswer(error);
+    });
 }
 
 void QtPeripheral::onHeardAgain()
@@ -233,6 +231,8 @@ void QtPeripheral::retireController()
     // Deleting a controller that is still connecting or connected leaves the
     // link up; it deletes itself once closed.
     QLowEnergyController* closing = controller_.release();
+    retiredLinkClosing_ = true;
+    QObject::connect(closing, &QObject::destroyed, &context_, [this] { onRetiredLinkClosed(); });
     QObject::connect(closing, &QLowEnergyController::stateChanged, closing,
                      [closing](QLowEnergyController::ControllerState state) {
                          if (state == QLowEnergyController::UnconnectedState)
@@ -242,10 +242,24 @@ void QtPeripheral::retireController()
         closing->disconnectFromDevice();
 }
 
+void QtPeripheral::onRetiredLinkClosed()
+{
+    retiredLinkClosing_ = false;
+    if (link_ == Link::idle && std::exchange(reconnectAfterClose_, false))
+        startConnecting();
+}
+
 void QtPeripheral::cancelConnection()
 {
     switch (link_) {
     case Link::idle:
+        // A connection that waits for a given-up link to close is withdrawn
+        // like one under way.
+        if (std::exchange(reconnectAfterClose_, false)) {
+            budgetTimer_.stop();
+            if (const auto central = central_.lock())
+                central->reportDisconnection(shared_from_this(), std::nullopt);
+        }
         return;
     case Link::closing:
         // The old link's report of its end answers this cancel too.

@@ -87,6 +87,7 @@ private:
     void makeController();
     // Lets the controller close on its own and forgets it.
     void retireController();
+    void onRetiredLinkClosed();
     void onConnected();
     void onControllerError();
     void onDisconnected();
@@ -131,6 +132,8 @@ private:
     Link link_ = Link::idle;
     bool cancelRequested_ = false;
     bool servicesRequested_ = false;
+    // A link given up while connecting closes as slowly as any other.
+    bool retiredLinkClosing_ = false;
     bool reconnectAfterClose_ = false;
     int attemptsMade_ = 0;
     // Answers to a withdrawn attempt carry an older number and are ignored.

@@ -44,7 +44,7 @@ DEVICES = {
     # A real adapter: aborted first attempts, slow resolution, removal, a closing link kept up.
     "flaky-slow-meter": {"aborts": 2, "resolve_ms": 2500},
     "forgetful-meter": {"forget_ms": 300},  # removed once not heard for a while, like BlueZ's 30 s
-    "slow-closing-meter": {"disconnect_ms": 1000},  # like BlueZ's 2 s
+    "slow-closing-meter": {"disconnect_ms": 1000, "resolve_ms": 1000},  # like BlueZ's 2 s
 }
 
 
@@ -445,11 +445,12 @@ WORLDS = {
     "meter_forgotten": ("on", ["forgetful-meter"], SCAN_FOR_METER + [
         "scan off", ("event", "Forgot " + ADDRESS), "select " + METER, ("readings",), ("event", "StartDiscovery", 2),
         "quit"]),
-    # Selected again while its old link closes: the new one waits for it to close.
-    "meter_reselected_while_closing": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [
-        ("readings",), "scan on", ("rows", METER), ("mark",), "select " + METER,
-        ("check", lambda s: "Closed " + ADDRESS not in s.fake.events, "the old link closed before the reselect"),
-        ("resumed",), ("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
+    # Selected again while its old link closes, given up while resolving, then connected: the new link waits.
+    "meter_reselected_while_closing": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [("event", "Connect " + ADDRESS)]
+        + 2 * ["scan on", ("rows", METER), ("mark",), "select " + METER,
+               ("check", lambda s: s.fake.events.count("Closed " + ADDRESS) < s.fake.events.count("Disconnect " + ADDRESS),
+                "the old link closed before the reselect"), ("resumed",)]
+        + [("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
 }
 
 
