@@ -10,17 +10,17 @@ namespace qtble {
 
 std::shared_ptr<QtCentralManager>
 QtCentralManager::create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                         std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
+                         std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
 {
     auto manager =
-        std::make_shared<QtCentralManager>(Passkey{}, std::move(delegate), std::move(log), connectTimeout);
+        std::make_shared<QtCentralManager>(Passkey{}, std::move(delegate), std::move(log), budgets);
     manager->start();
     return manager;
 }
 
 QtCentralManager::QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                                   std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
-    : delegate_(std::move(delegate)), log_(std::move(log)), connectTimeout_(connectTimeout)
+                                   std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
+    : delegate_(std::move(delegate)), log_(std::move(log)), budgets_(budgets)
 {
 }
 
@@ -84,7 +84,7 @@ void QtCentralManager::scanForPeripherals(const ble::ScanOptions& options)
 void QtCentralManager::stopScan()
 {
     scanning_ = false;
-    if (discoveryAgent_.isActive())
+    if (discoveryAgent_.isActive() && listeners_.empty())
         discoveryAgent_.stop();
 }
 
@@ -95,6 +95,7 @@ void QtCentralManager::onScanError()
 
 void QtCentralManager::onDeviceReport(const QBluetoothDeviceInfo& device)
 {
+    hearListener(device);
     // BlueZ hands back the devices it remembers without a signal strength:
     // those were not heard in this scan.
     if (!scanning_ || device.rssi() == 0)
@@ -116,7 +117,7 @@ std::shared_ptr<QtPeripheral> QtCentralManager::peripheralFor(const QBluetoothDe
     if (peripheral)
         peripheral->update(device, name);
     else
-        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_, connectTimeout_);
+        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_, budgets_);
     return peripheral;
 }
 
@@ -140,6 +141,29 @@ void QtCentralManager::cancelPeripheralConnection(const std::shared_ptr<ble::Per
 {
     if (const auto own = this->own(peripheral))
         own->cancelConnection();
+}
+
+void QtCentralManager::listenFor(const std::shared_ptr<QtPeripheral>& peripheral)
+{
+    listeners_.insert(peripheral->identifier());
+    if (!discoveryAgent_.isActive())
+        discoveryAgent_.start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+}
+
+void QtCentralManager::stopListeningFor(const QtPeripheral& peripheral)
+{
+    if (listeners_.erase(peripheral.identifier()) && listeners_.empty() && !scanning_ &&
+        discoveryAgent_.isActive())
+        discoveryAgent_.stop();
+}
+
+void QtCentralManager::hearListener(const QBluetoothDeviceInfo& device)
+{
+    if (device.rssi() == 0 || !listeners_.contains(deviceIdentity(device)))
+        return;
+    const auto peripheral = peripheralFor(device, deviceName(device));
+    stopListeningFor(*peripheral);
+    peripheral->onHeardAgain();
 }
 
 void QtCentralManager::reportConnected(const std::shared_ptr<QtPeripheral>& peripheral)
@@ -181,12 +205,11 @@ void QtCentralManager::log(const std::string& line) const
     log_->writeLine(logform::printable(line));
 }
 
-ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log,
-                                                 std::chrono::seconds connectTimeout)
+ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
 {
-    return [log, connectTimeout](
+    return [log, budgets](
                std::weak_ptr<ble::CentralManagerDelegate> delegate) -> std::shared_ptr<ble::CentralManager> {
-        return QtCentralManager::create(std::move(delegate), log, connectTimeout);
+        return QtCentralManager::create(std::move(delegate), log, budgets);
     };
 }
 

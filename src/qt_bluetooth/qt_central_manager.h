@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace qtble {
@@ -28,13 +29,12 @@ class QtCentralManager final : public ble::CentralManager,
     struct Passkey {};
 
 public:
-    // The radio state follows through the delegate; connection attempts end
-    // after connectTimeout.
+    // The radio state follows through the delegate; connections take at most
+    // what the budgets allow.
     static std::shared_ptr<QtCentralManager> create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                                                    std::shared_ptr<app::LogSink> log,
-                                                    std::chrono::seconds connectTimeout);
+                                                    std::shared_ptr<app::LogSink> log, LinkBudgets budgets);
     QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                     std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout);
+                     std::shared_ptr<app::LogSink> log, LinkBudgets budgets);
 
     // Unknown until the first report reached the delegate.
     int state() const override { return state_; }
@@ -49,11 +49,17 @@ public:
     void reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
                              const std::optional<ble::Error>& error);
 
+    // A connection that waits to hear a device BlueZ forgot: discovery runs,
+    // unseen by the controller, until the device is heard or nobody waits.
+    void listenFor(const std::shared_ptr<QtPeripheral>& peripheral);
+    void stopListeningFor(const QtPeripheral& peripheral);
+
 private:
     void start();
     void updateRadioState();
     void onDeviceReport(const QBluetoothDeviceInfo& device);
     void onScanError();
+    void hearListener(const QBluetoothDeviceInfo& device);
     std::shared_ptr<QtPeripheral> peripheralFor(const QBluetoothDeviceInfo& device,
                                                 const std::optional<std::string>& name);
     std::shared_ptr<QtPeripheral> own(const std::shared_ptr<ble::Peripheral>& peripheral) const;
@@ -62,7 +68,7 @@ private:
 
     std::weak_ptr<ble::CentralManagerDelegate> delegate_;
     std::shared_ptr<app::LogSink> log_;
-    std::chrono::seconds connectTimeout_;
+    LinkBudgets budgets_;
     QBluetoothLocalDevice localDevice_;
     QBluetoothDeviceDiscoveryAgent discoveryAgent_;
     int state_ = ble::managerState::unknown;
@@ -70,13 +76,12 @@ private:
     bool scanning_ = false;
     ScanReportFilter reports_;
     std::map<std::string, std::shared_ptr<QtPeripheral>> peripherals_;
+    std::set<std::string> listeners_;
     // Receives the signals; declared last so that it goes first.
     QObject context_;
 };
 
 // Makes the Qt Bluetooth central manager for the controller.
-ble::CentralManagerFactory
-centralManagerFactory(std::shared_ptr<app::LogSink> log,
-                      std::chrono::seconds connectTimeout = QtPeripheral::defaultConnectTimeout);
+ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log, LinkBudgets budgets = {});
 
 } // namespace qtble

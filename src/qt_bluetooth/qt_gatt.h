@@ -56,8 +56,9 @@ public:
     // The characteristic whose client characteristic configuration this is.
     std::shared_ptr<QtCharacteristic> configuredBy(const QLowEnergyDescriptor& descriptor) const;
 
-    // Requests in the order Qt answers them: Qt sends one GATT request at a
-    // time, in call order.
+    // Requests waiting for their answer, in call order: Qt answers in that
+    // order, but drops a request whose characteristic it cannot find without
+    // a word.
     std::deque<std::shared_ptr<QtCharacteristic>> pendingReads;
     std::deque<std::shared_ptr<QtCharacteristic>> pendingNotificationChanges;
 

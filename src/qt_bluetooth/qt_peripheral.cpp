@@ -1,6 +1,7 @@
 #include "qt_bluetooth/qt_peripheral.h"
 
 #include "app/log_forms.h"
+#include "qt_bluetooth/bluez_device.h"
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/qt_central_manager.h"
 
@@ -17,6 +18,9 @@ const ble::Error unknownCharacteristic{"The characteristic does not belong to th
 const ble::Error noClientConfiguration{
     "The characteristic has no client characteristic configuration descriptor (0x2902): it cannot notify."};
 const ble::Error connectionTimedOut{"The connection attempt timed out."};
+const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
+const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
+const ble::Error droppedRequest{"The Bluetooth stack dropped the request."};
 const ble::Error remoteDisconnection{"The peripheral closed the connection."};
 
 // Qt words no text for a service's errors; their names say what failed.
@@ -47,13 +51,16 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 } // namespace
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                           std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
+                           std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(std::move(log)), connectTimeout_(connectTimeout)
+      central_(std::move(central)), log_(std::move(log)), budgets_(budgets)
 {
-    connectTimer_.setSingleShot(true);
-    connectTimer_.setInterval(connectTimeout_);
-    QObject::connect(&connectTimer_, &QTimer::timeout, &context_, [this] { onConnectTimeout(); });
+    budgetTimer_.setSingleShot(true);
+    QObject::connect(&budgetTimer_, &QTimer::timeout, &context_, [this] { onBudgetExpired(); });
+    // A short pause lets the adapter settle after an aborted attempt.
+    retryTimer_.setSingleShot(true);
+    retryTimer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(budgets_.connection) / 10);
+    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { attempt(); });
 }
 
 QtPeripheral::~QtPeripheral()
@@ -78,22 +85,125 @@ void QtPeripheral::update(const QBluetoothDeviceInfo& device, const std::optiona
 
 void QtPeripheral::connect()
 {
-    if (link_ == Link::connected) {
+    switch (link_) {
+    case Link::connected:
         if (const auto central = central_.lock())
             central->reportConnected(shared_from_this());
         return;
-    }
-    if (link_ == Link::connecting)
+    case Link::connecting:
         return;
-    retireController();
-    makeController();
+    case Link::closing:
+    case Link::idle:
+        startBudget(budgets_.connection);
+        // BlueZ keeps a closing link up for 2 s: a new connection would get
+        // it, have its subscriptions refused and be dropped with it.
+        if (link_ == Link::closing || retiredLinkClosing_)
+            reconnectAfterClose_ = true;
+        else
+            startConnecting();
+    }
+}
+
+void QtPeripheral::startConnecting()
+{
     link_ = Link::connecting;
     cancelRequested_ = false;
     servicesRequested_ = false;
     lastControllerError_.reset();
     services_.reset();
-    connectTimer_.start();
+    attemptsMade_ = 0;
+    attempt();
+}
+
+void QtPeripheral::attempt()
+{
+    const unsigned number = ++attemptNumber_;
+    devicePath_.reset();
+    bluez::findDevice(device_.address(), context_, [this, number](const std::optional<QString>& path) {
+        if (number == attemptNumber_)
+            onLocated(path);
+    });
+}
+
+void QtPeripheral::onLocated(const std::optional<QString>& path)
+{
+    if (!path) {
+        // BlueZ removes a device it has not heard for 30 s once discovery is off.
+        log("Bluetooth: BlueZ no longer knows " + description() + "; listening for it");
+        if (const auto central = central_.lock())
+            central->listenFor(shared_from_this());
+        return;
+    }
+    devicePath_ = path;
+    ++attemptsMade_;
+    bluez::connectDevice(*path, context_, [this, number = attemptNumber_](const QDBusError& error) {
+        if (number == attemptNumber_)
+            onLinkAnswer(error);
+    });
+}
+
+void QtPeripheral::onHeardAgain()
+{
+    if (link_ == Link::connecting && !controller_)
+        attempt();
+}
+
+void QtPeripheral::onLinkAnswer(const QDBusError& error)
+{
+    if (!error.isValid()) {
+        onLinkUp();
+        return;
+    }
+    const std::string text = toStdString(error.message());
+    if ((bluez::isTransient(error) || bluez::isForgotten(error)) && attemptsMade_ < budgets_.attempts) {
+        log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " + description() +
+            " failed: " + text + "; trying again");
+        retryTimer_.start();
+        return;
+    }
+    failConnection(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
+}
+
+void QtPeripheral::onLinkUp()
+{
+    startBudget(budgets_.resolution);
+    makeController();
+    // Qt finds the device connected: it reports the connection as soon as
+    // BlueZ has resolved the services, at once when they are.
     controller_->connectToDevice();
+}
+
+void QtPeripheral::startBudget(std::chrono::seconds budget)
+{
+    budgetTimer_.setInterval(budget);
+    budgetTimer_.start();
+}
+
+void QtPeripheral::onBudgetExpired()
+{
+    const auto within = [](std::chrono::seconds budget) {
+        return " No answer within " + std::to_string(budget.count()) + " s.";
+    };
+    if (std::exchange(reconnectAfterClose_, false))
+        reportFailure(linkStillClosing.localizedDescription + within(budgets_.connection));
+    else if (link_ == Link::connecting && controller_)
+        failConnection(servicesNotResolved.localizedDescription + within(budgets_.resolution));
+    else if (link_ == Link::connecting)
+        failConnection(connectionTimedOut.localizedDescription + within(budgets_.connection));
+}
+
+void QtPeripheral::withdraw()
+{
+    ++attemptNumber_;
+    budgetTimer_.stop();
+    retryTimer_.stop();
+    if (const auto central = central_.lock())
+        central->stopListeningFor(*this);
+    if (controller_)
+        retireController();
+    else if (devicePath_)
+        bluez::disconnectDevice(*devicePath_);
+    devicePath_.reset();
 }
 
 void QtPeripheral::makeController()
@@ -121,6 +231,8 @@ void QtPeripheral::retireController()
     // Deleting a controller that is still connecting or connected leaves the
     // link up; it deletes itself once closed.
     QLowEnergyController* closing = controller_.release();
+    retiredLinkClosing_ = true;
+    QObject::connect(closing, &QObject::destroyed, &context_, [this] { onRetiredLinkClosed(); });
     QObject::connect(closing, &QLowEnergyController::stateChanged, closing,
                      [closing](QLowEnergyController::ControllerState state) {
                          if (state == QLowEnergyController::UnconnectedState)
@@ -130,16 +242,33 @@ void QtPeripheral::retireController()
         closing->disconnectFromDevice();
 }
 
+void QtPeripheral::onRetiredLinkClosed()
+{
+    retiredLinkClosing_ = false;
+    if (link_ == Link::idle && std::exchange(reconnectAfterClose_, false))
+        startConnecting();
+}
+
 void QtPeripheral::cancelConnection()
 {
     switch (link_) {
     case Link::idle:
+        // A connection that waits for a given-up link to close is withdrawn
+        // like one under way.
+        if (std::exchange(reconnectAfterClose_, false)) {
+            budgetTimer_.stop();
+            if (const auto central = central_.lock())
+                central->reportDisconnection(shared_from_this(), std::nullopt);
+        }
+        return;
     case Link::closing:
+        // The old link's report of its end answers this cancel too.
+        reconnectAfterClose_ = false;
+        budgetTimer_.stop();
         return;
     case Link::connecting: {
-        connectTimer_.stop();
+        withdraw();
         link_ = Link::idle;
-        retireController();
         if (const auto central = central_.lock())
             central->reportDisconnection(shared_from_this(), std::nullopt);
         return;
@@ -156,7 +285,7 @@ void QtPeripheral::onConnected()
 {
     if (link_ != Link::connecting)
         return;
-    connectTimer_.stop();
+    budgetTimer_.stop();
     link_ = Link::connected;
     if (const auto central = central_.lock())
         central->reportConnected(shared_from_this());
@@ -164,9 +293,13 @@ void QtPeripheral::onConnected()
 
 void QtPeripheral::failConnection(const std::string& text)
 {
-    connectTimer_.stop();
+    withdraw();
     link_ = Link::idle;
-    retireController();
+    reportFailure(text);
+}
+
+void QtPeripheral::reportFailure(const std::string& text)
+{
     log("Bluetooth: connection to " + description() + " failed: " + text);
     if (const auto central = central_.lock())
         central->reportConnectionFailure(shared_from_this(), ble::Error{text});
@@ -190,14 +323,6 @@ void QtPeripheral::onControllerError()
     }
 }
 
-void QtPeripheral::onConnectTimeout()
-{
-    if (link_ != Link::connecting)
-        return;
-    failConnection(connectionTimedOut.localizedDescription + " No answer within " +
-                   std::to_string(connectTimeout_.count()) + " s.");
-}
-
 void QtPeripheral::onDisconnected()
 {
     std::optional<ble::Error> error;
@@ -208,6 +333,8 @@ void QtPeripheral::onDisconnected()
     retireController();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
+    if (std::exchange(reconnectAfterClose_, false))
+        startConnecting();
 }
 
 void QtPeripheral::discoverServices()
@@ -276,21 +403,22 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                          deliverValue(characteristic, std::nullopt);
                      });
     QObject::connect(qtService, &QLowEnergyService::characteristicRead, &context_,
-                     [this, weakService](const QLowEnergyCharacteristic&, const QByteArray& value) {
+                     [this, weakService](const QLowEnergyCharacteristic& read, const QByteArray& value) {
                          const auto service = weakService.lock();
-                         const auto characteristic = service ? takeFront(service->pendingReads) : nullptr;
+                         const auto characteristic = service ? service->find(read) : nullptr;
                          if (!characteristic)
                              return;
                          characteristic->receive(value);
-                         deliverValue(characteristic, std::nullopt);
+                         settle(service->pendingReads, *characteristic, &QtPeripheral::deliverValue);
                      });
     QObject::connect(qtService, &QLowEnergyService::descriptorWritten, &context_,
                      [this, weakService](const QLowEnergyDescriptor& descriptor, const QByteArray&) {
                          const auto service = weakService.lock();
-                         if (!service || !service->configuredBy(descriptor))
+                         const auto characteristic = service ? service->configuredBy(descriptor) : nullptr;
+                         if (!characteristic)
                              return;
-                         if (const auto characteristic = takeFront(service->pendingNotificationChanges))
-                             deliverNotificationState(characteristic, std::nullopt);
+                         settle(service->pendingNotificationChanges, *characteristic,
+                                &QtPeripheral::deliverNotificationState);
                      });
 }
 
@@ -389,9 +517,38 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
             error->localizedDescription);
         return;
     }
-    const auto mode = type == ble::WriteType::withoutResponse ? QLowEnergyService::WriteWithoutResponse
-                                                              : QLowEnergyService::WriteWithResponse;
-    service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value), mode);
+    if (type == ble::WriteType::withResponse) {
+        service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value));
+        return;
+    }
+    // Handed to Qt after the requests asked for in the same turn of the event
+    // loop: Qt sends one request at a time, in call order, so a subscription
+    // asked for with it is on before the meter answers the write.
+    QMetaObject::invokeMethod(
+        &context_,
+        [this, service = service, own = own, value = toQByteArray(value)] {
+            if (isConnected() && ownService(*service) == service)
+                service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
+                                                         QLowEnergyService::WriteWithoutResponse);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtPeripheral::settle(std::deque<std::shared_ptr<QtCharacteristic>>& pending,
+                          const QtCharacteristic& answered,
+                          void (QtPeripheral::*deliver)(const std::shared_ptr<ble::Characteristic>&,
+                                                        std::optional<ble::Error>))
+{
+    const auto found = std::find_if(pending.begin(), pending.end(),
+                                    [&](const auto& waiting) { return waiting.get() == &answered; });
+    if (found == pending.end())
+        return;
+    // Qt answers in call order, so those still waiting before it were dropped.
+    std::vector<std::shared_ptr<QtCharacteristic>> settled(pending.begin(), std::next(found));
+    pending.erase(pending.begin(), std::next(found));
+    for (const auto& characteristic : settled)
+        (this->*deliver)(characteristic,
+                         characteristic == settled.back() ? std::nullopt : std::optional(droppedRequest));
 }
 
 std::shared_ptr<QtService> QtPeripheral::ownService(const ble::Service& service) const

@@ -9,11 +9,13 @@
 #include "qt_bluetooth/qt_owned.h"
 
 #include <QBluetoothDeviceInfo>
+#include <QDBusError>
 #include <QLowEnergyController>
 #include <QObject>
 #include <QTimer>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,14 +26,23 @@ namespace qtble {
 
 class QtCentralManager;
 
+// How long a connection may take. A real adapter aborts first attempts,
+// forgets devices it no longer hears, and resolves the services of a meter
+// it has not cached slowly.
+struct LinkBudgets {
+    // From the request to the link: the wait for a closing link to go down,
+    // for a device BlueZ forgot to be heard again, and every attempt.
+    std::chrono::seconds connection{30};
+    // From the link to its resolved services.
+    std::chrono::seconds resolution{30};
+    // Attempts within the connection budget, when BlueZ aborts one.
+    int attempts = 3;
+};
+
 class QtPeripheral final : public ble::Peripheral, public std::enable_shared_from_this<QtPeripheral> {
 public:
-    // Qt has no connect time-out, and a silent device holds an attempt for 25 s.
-    static constexpr std::chrono::seconds defaultConnectTimeout{10};
-
     QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                 std::shared_ptr<app::LogSink> log,
-                 std::chrono::seconds connectTimeout = defaultConnectTimeout);
+                 std::shared_ptr<app::LogSink> log, LinkBudgets budgets = {});
     ~QtPeripheral() override;
 
     std::string identifier() const override { return identifier_; }
@@ -55,23 +66,38 @@ public:
     // The central manager's connect and cancel requests.
     void connect();
     void cancelConnection();
+    // A device BlueZ had forgotten advertises again.
+    void onHeardAgain();
 
 private:
     enum class Link { idle, connecting, connected, closing };
 
+    void startConnecting();
+    // Looks the device up in BlueZ, then asks BlueZ itself for the link: Qt
+    // words every failure "Unknown Error".
+    void attempt();
+    void onLocated(const std::optional<QString>& path);
+    void onLinkAnswer(const QDBusError& error);
+    // Hands the link to Qt, which reports it connected once the services are resolved.
+    void onLinkUp();
+    void startBudget(std::chrono::seconds budget);
+    void onBudgetExpired();
+    // Ends the attempt under way, whatever stage it reached.
+    void withdraw();
     void makeController();
     // Lets the controller close on its own and forgets it.
     void retireController();
+    void onRetiredLinkClosed();
     void onConnected();
     void onControllerError();
     void onDisconnected();
-    void onConnectTimeout();
     void onServicesDiscovered();
     void watchService(const std::shared_ptr<QtService>& service);
     void onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                QLowEnergyService::ServiceState state);
     void onServiceError(const std::shared_ptr<QtService>& service, QLowEnergyService::ServiceError error);
     void failConnection(const std::string& text);
+    void reportFailure(const std::string& text);
 
     std::shared_ptr<QtService> ownService(const ble::Service& service) const;
     // The characteristic and its service, when it belongs to this connection.
@@ -84,6 +110,11 @@ private:
 
     // Posts a delegate call through the event loop.
     void deliver(std::function<void(ble::PeripheralDelegate&, const std::shared_ptr<QtPeripheral>&)> call);
+    // Answers the request for this characteristic, and with an error those
+    // that Qt dropped before it.
+    void settle(std::deque<std::shared_ptr<QtCharacteristic>>& pending, const QtCharacteristic& answered,
+                void (QtPeripheral::*deliver)(const std::shared_ptr<ble::Characteristic>&,
+                                              std::optional<ble::Error>));
     void deliverValue(const std::shared_ptr<ble::Characteristic>& characteristic,
                       std::optional<ble::Error> error);
     void deliverNotificationState(const std::shared_ptr<ble::Characteristic>& characteristic,
@@ -101,10 +132,19 @@ private:
     Link link_ = Link::idle;
     bool cancelRequested_ = false;
     bool servicesRequested_ = false;
+    // A link given up while connecting closes as slowly as any other.
+    bool retiredLinkClosing_ = false;
+    bool reconnectAfterClose_ = false;
+    int attemptsMade_ = 0;
+    // Answers to a withdrawn attempt carry an older number and are ignored.
+    unsigned attemptNumber_ = 0;
+    std::optional<QString> devicePath_;
     std::optional<std::string> lastControllerError_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
-    std::chrono::seconds connectTimeout_;
-    QTimer connectTimer_;
+    LinkBudgets budgets_;
+    // The connection budget, then the resolution budget.
+    QTimer budgetTimer_;
+    QTimer retryTimer_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.
     QObject context_;

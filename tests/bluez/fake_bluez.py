@@ -32,7 +32,7 @@ METER_GATT = [(0x180A, [(0x2A29, ["read"], False)]),
               (0xFFF0, [(0xFF01, ["write-without-response", "write"], False), (0xFF02, ["notify"], True)])]
 NO_CCCD_GATT = [(0xFFF0, [(0xFF01, ["write-without-response"], False), (0xFF02, ["notify"], False)])]
 DEVICES = {
-    "meter": {}, "refusing-meter": {"connect": "refuse"}, "silent-meter": {"connect": "silent"},
+    "meter": {}, "refusing-meter": {"aborts": 99}, "silent-meter": {"connect": "silent"},
     "dropping-meter": {"drop_after_frames": 2}, "meter-without-cccd": {"gatt": NO_CCCD_GATT},
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
     "unnamed": {"address": "E8:10:00:00:00:07", "alias": "e8-10-00-00-00-07", "names": [None], "rssi": -70, "gatt": []},
@@ -41,6 +41,10 @@ DEVICES = {
     "cached": {"address": "E8:10:00:00:00:09", "cached": "Cached Sensor", "names": [], "gatt": []},
     "remembered": {"address": "E8:10:00:00:00:0A", "cached": "Remembered Sensor", "names": ["Remembered Sensor"],
                    "rssi": -66, "gatt": []},
+    # A real adapter: aborted first attempts, slow resolution, removal, a closing link kept up.
+    "flaky-slow-meter": {"aborts": 2, "resolve_ms": 2500},
+    "forgetful-meter": {"forget_ms": 300},  # removed once not heard for a while, like BlueZ's 30 s
+    "slow-closing-meter": {"disconnect_ms": 1000, "resolve_ms": 1000},  # like BlueZ's 2 s
 }
 
 
@@ -80,22 +84,28 @@ class Obj(dbus.service.Object):
     @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
     def Connect(self, reply, failed):
         self.fake.events.append("Connect " + self.props["Address"])
-        if self.kind.get("connect") == "refuse":
-            GLib.timeout_add(100, failed, error("Failed", "le-connection-abort-by-remote"))
+        if self.path not in self.fake.objects:
+            failed(dbus.DBusException("Unknown object", name="org.freedesktop.DBus.Error.UnknownObject"))
+        elif self.props["Connected"]:
+            reply()
+        elif self.aborts < self.kind.get("aborts", 0):
+            self.aborts += 1
+            GLib.timeout_add(100, failed, error("Failed", "le-connection-abort-by-local"))
         elif self.kind.get("connect") == "silent":
             self.pending = failed
         else:
             self.update({"Connected": True})
             reply()
-            GLib.timeout_add(150, self.fake.resolve_services, self)
+            GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self)
 
-    @dbus.service.method(BLUEZ + "Device1")
-    def Disconnect(self):
+    @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
+    def Disconnect(self, reply, failed):
         self.fake.events.append("Disconnect " + self.props["Address"])
         if self.pending:
             self.pending(error("Failed", "le-connection-abort-by-local"))
         self.pending = None
-        self.fake.drop(self)
+        self.closing = self.props["Connected"] and self.kind.get("disconnect_ms", 0)  # the link stays up meanwhile
+        GLib.timeout_add(self.closing or 0, self.fake.close, self, reply)
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "a{sv}", "ay")
     def ReadValue(self, options):
@@ -114,7 +124,7 @@ class Obj(dbus.service.Object):
         self.fake.events.append("StartNotify %04X" % self.uuid)
         if "Notifying" not in self.props:
             raise error("NotSupported", "Operation is not supported")
-        if self.device.kind.get("refuses_requests"):
+        if self.device.kind.get("refuses_requests") or self.device.closing:
             raise error("NotPermitted", "Notify not permitted")
         self.update({"Notifying": True})
 
@@ -145,7 +155,7 @@ class Fake(dbus.service.Object):
                 "Adapter": dbus.ObjectPath(HCI), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
                 "ManufacturerData": dbus.Dictionary({dbus.UInt16(0x004C): dbus.ByteArray(b"\x02\x15\xab")}, "qv"),
                 "ServiceData": dbus.Dictionary({uuid(0xFFF0): dbus.ByteArray(b"\x01\x02")}, "sv")},
-                kind=kind, adverts=0, frames=0, gatt=[], pending=None))
+                kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0))
             if "cached" in kind:
                 self.export(self.devices[-1]).props["Name"] = kind["cached"]
 
@@ -169,6 +179,14 @@ class Fake(dbus.service.Object):
         self.adapter.update({"Discovering": on})
         for device in (device for device in self.devices if not on and "RSSI" in device.props):
             device.update(invalidated=["RSSI"])  # BlueZ forgets the strengths it heard
+            if "forget_ms" in device.kind:
+                GLib.timeout_add(device.kind["forget_ms"], self.forget, device)
+
+    def forget(self, device):  # BlueZ removes a device it no longer hears, unless connected
+        if device.path in self.objects and not (device.props["Connected"] or self.adapter.props["Discovering"]):
+            del self.objects[device.path]
+            self.InterfacesRemoved(device.path, [device.interface])
+            self.events.append("Forgot " + device.props["Address"])
 
     def advertise(self):
         discovering = self.adapter.props["Discovering"]
@@ -204,6 +222,13 @@ class Fake(dbus.service.Object):
                         "UUID": uuid(0x2902), "Characteristic": dbus.ObjectPath(path)}), True))
         device.update({"ServicesResolved": True})
 
+    def close(self, device, reply):
+        if device.closing:
+            self.events.append("Closed " + device.props["Address"])
+        device.closing = 0
+        self.drop(device)
+        reply()
+
     def drop(self, device):
         if device.props["Connected"]:
             device.update({"ServicesResolved": False})
@@ -215,8 +240,8 @@ class Fake(dbus.service.Object):
             device.update({"Connected": False})
 
     def answer_measurement_request(self, device):
-        """Notifies a temperature frame, then a humidity frame, as the meter does."""
-        for delay, answer in ((20, b"0\x00\x0423.5"), (40, b"4\x00\x0445.6")):  # kind, channel, reading
+        """Notifies a temperature frame at once, then a humidity frame, as the meter does: to subscribers only."""
+        for delay, answer in ((0, b"0\x00\x0423.5"), (20, b"4\x00\x0445.6")):  # kind, channel, reading
             GLib.timeout_add(delay, self.notify, device, b"\xaa\x55\x13\x01" + answer + bytes(8))
 
     def notify(self, device, frame):
@@ -355,6 +380,7 @@ WORLDS = {
         ("absent", "Cached Sensor", "a remembered device that was not heard was reported"),
         ("status", r"Scanning: 3 devices listed"),
         "select " + METER, ("readings",), ("status", "Connected to " + METER),
+        ("check", lambda s: s.fake.events.count(REQUEST) == 1, "the first request went out before the subscription"),
         ("log", r"Subscribed\. Notification has begun for: FF02"),
         ("event", "StopDiscovery"), ("event", "StartNotify FF02"), ("event", REQUEST, 2),  # the poll repeats
         "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
@@ -372,8 +398,8 @@ WORLDS = {
         ] + SCAN_FOR_METER + ["quit"]),
     "connection_refused": ("on", ["refusing-meter"], CONNECT_TO_METER + [
         ("log", "Failed to connect to peripheral"),
-        ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: (?!The connection attempt timed out).+"),
-        "scan off", ("status", "Could not connect to " + METER + r"\. Is the meter in range .* Reconnect tries again\."),
+        ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: le-connection-abort-by-local \(3 attempts\)"),
+        "scan off", ("status", "Could not connect to " + METER + r": le-connection-abort-by-local \(3 attempts\)\. .*"),
         ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + ["quit"]),
     # Fails after the backend's time-out and withdraws the attempt from BlueZ.
     "connection_times_out": ("on", ["silent-meter"], SILENT_ATTEMPT + [
@@ -411,6 +437,20 @@ WORLDS = {
     "application_starts": ("on", ["meter"], [
         ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
         ("quit", True)]),
+    # Retried after two aborts; its services take longer than the link may.
+    "meter_aborts_then_resolves_slowly": ("on", ["flaky-slow-meter"], CONNECT_TO_METER + [
+        ("log", r"Bluetooth: attempt 2 to connect to .* failed: le-connection-abort-by-local; trying again"),
+        ("readings",), "quit"]),
+    # Removed by BlueZ after the scan: the backend listens for it again and connects.
+    "meter_forgotten": ("on", ["forgetful-meter"], SCAN_FOR_METER + [
+        "scan off", ("event", "Forgot " + ADDRESS), "select " + METER, ("readings",), ("event", "StartDiscovery", 2),
+        "quit"]),
+    # Selected again while its old link closes, given up while resolving, then connected: the new link waits.
+    "meter_reselected_while_closing": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [("event", "Connect " + ADDRESS)]
+        + 2 * ["scan on", ("rows", METER), ("mark",), "select " + METER,
+               ("check", lambda s: s.fake.events.count("Closed " + ADDRESS) < s.fake.events.count("Disconnect " + ADDRESS),
+                "the old link closed before the reselect"), ("resumed",)]
+        + [("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
 }
 
 

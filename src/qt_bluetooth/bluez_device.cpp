@@ -1,0 +1,91 @@
+#include "qt_bluetooth/bluez_device.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QMap>
+#include <QVariantMap>
+
+#include <limits>
+
+namespace qtble::bluez {
+namespace {
+
+const QString bluezService = QStringLiteral("org.bluez");
+const QString deviceInterface = QStringLiteral("org.bluez.Device1");
+
+using InterfaceList = QMap<QString, QVariantMap>;
+using ManagedObjectList = QMap<QDBusObjectPath, InterfaceList>;
+
+// D-Bus's own time-out (25 s) unless told otherwise.
+void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done,
+                  int timeoutMs = -1)
+{
+    // Owned by the context: it goes with the peripheral that asked.
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, timeoutMs), &context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
+                     [done = std::move(done)](QDBusPendingCallWatcher* answered) {
+                         answered->deleteLater();
+                         done(answered->reply());
+                     });
+}
+
+QDBusMessage deviceCall(const QString& path, const QString& method)
+{
+    return QDBusMessage::createMethodCall(bluezService, path, deviceInterface, method);
+}
+
+} // namespace
+
+void findDevice(const QBluetoothAddress& address, QObject& context,
+                std::function<void(const std::optional<QString>&)> done)
+{
+    const auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
+                                                     QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                                                     QStringLiteral("GetManagedObjects"));
+    whenAnswered(call, context,
+                 [address = address.toString(), done = std::move(done)](const QDBusMessage& reply) {
+                     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+                         return done(std::nullopt);
+                     const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
+                     for (auto object = objects.cbegin(); object != objects.cend(); ++object) {
+                         const auto device = object.value().constFind(deviceInterface);
+                         if (device != object.value().cend() &&
+                             device->value(QStringLiteral("Address")).toString() == address)
+                             return done(object.key().path());
+                     }
+                     done(std::nullopt);
+                 });
+}
+
+void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)
+{
+    // D-Bus's 25 s would cut a longer budget short; a withdrawn attempt's
+    // Disconnect makes BlueZ answer it.
+    constexpr int noTimeout = std::numeric_limits<int>::max();
+    whenAnswered(
+        deviceCall(path, QStringLiteral("Connect")), context,
+        [done = std::move(done)](const QDBusMessage& reply) { done(QDBusError(reply)); }, noTimeout);
+}
+
+void disconnectDevice(const QString& path)
+{
+    QDBusConnection::systemBus().send(deviceCall(path, QStringLiteral("Disconnect")));
+}
+
+bool isTransient(const QDBusError& error)
+{
+    return error.name() == QLatin1String("org.bluez.Error.Failed") ||
+           error.name() == QLatin1String("org.bluez.Error.InProgress");
+}
+
+bool isForgotten(const QDBusError& error)
+{
+    return error.type() == QDBusError::UnknownObject ||
+           error.name() == QLatin1String("org.bluez.Error.DoesNotExist");
+}
+
+} // namespace qtble::bluez

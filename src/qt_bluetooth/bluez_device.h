@@ -1,0 +1,33 @@
+// What Qt does not pass on from BlueZ: whether BlueZ still knows a device, and
+// in which words a connection failed. Asked over D-Bus, without blocking.
+#pragma once
+
+#include <QBluetoothAddress>
+#include <QDBusError>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace qtble::bluez {
+
+// The object path of BlueZ's device with this address; nothing when BlueZ
+// has no such device (any more) or cannot be asked.
+void findDevice(const QBluetoothAddress& address, QObject& context,
+                std::function<void(const std::optional<QString>&)> done);
+
+// Asks BlueZ to connect the device and waits for its answer, however long;
+// done gets BlueZ's error, invalid on success.
+void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done);
+
+// Closes the link, or withdraws a pending attempt; nothing is awaited.
+void disconnectDevice(const QString& path);
+
+// A failure that another attempt may overcome: an aborted or busy connection.
+bool isTransient(const QDBusError& error);
+
+// The device's object went away: BlueZ removed the device meanwhile.
+bool isForgotten(const QDBusError& error);
+
+} // namespace qtble::bluez
