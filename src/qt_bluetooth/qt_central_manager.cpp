@@ -4,65 +4,143 @@
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/qt_peripheral.h"
 
+#include <QCoreApplication>
 #include <QMetaEnum>
+#include <QTimer>
 
 namespace qtble {
 
+namespace {
+
+const ble::Error bluetoothServiceStopped{"The Bluetooth service (bluetoothd) stopped."};
+
+} // namespace
+
 std::shared_ptr<QtCentralManager>
 QtCentralManager::create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                         std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
+                         std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout,
+                         std::chrono::milliseconds closingWait)
 {
-    auto manager =
-        std::make_shared<QtCentralManager>(Passkey{}, std::move(delegate), std::move(log), connectTimeout);
+    auto manager = std::make_shared<QtCentralManager>(Passkey{}, std::move(delegate), std::move(log),
+                                                      connectTimeout, closingWait);
     manager->start();
     return manager;
 }
 
 QtCentralManager::QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                                   std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout)
-    : delegate_(std::move(delegate)), log_(std::move(log)), connectTimeout_(connectTimeout)
+                                   std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout,
+                                   std::chrono::milliseconds closingWait)
+    : delegate_(std::move(delegate)), log_(std::move(log)), connectTimeout_(connectTimeout),
+      closingWait_(closingWait), bluez_([this] { onBluezStopped(); }, [this] { bindAdapter(); })
 {
+}
+
+QtCentralManager::~QtCentralManager()
+{
+    unbindAdapter();
 }
 
 void QtCentralManager::start()
 {
-    // The agent reports a missing or powered-off adapter within milliseconds
-    // of start(), sometimes inside it: the signals are connected first.
-    discoveryAgent_.setLowEnergyDiscoveryTimeout(0);
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, &context_,
+    if (const auto* application = QCoreApplication::instance())
+        QObject::connect(application, &QCoreApplication::aboutToQuit, &context_,
+                         [this] { closeLinksOnQuit(); });
+    bindAdapter();
+}
+
+void QtCentralManager::bindAdapter()
+{
+    const auto chosen = chooseBluezAdapter();
+    const QBluetoothAddress address = chosen ? chosen->address : QBluetoothAddress();
+    if (!bluezStopped_ && localDevice_ && localDevice_->isValid() && address == adapterAddress())
+        return;
+    unbindAdapter();
+    bluezStopped_ = false;
+    adapter_ = chosen;
+    // Qt looks the adapter up once, here; the agent reports a missing or
+    // powered-off adapter within milliseconds of start(), sometimes inside
+    // it: the signals are connected first.
+    localDevice_.reset(new QBluetoothLocalDevice(address));
+    discoveryAgent_.reset(new QBluetoothDeviceDiscoveryAgent(address));
+    auto* agent = discoveryAgent_.get();
+    agent->setLowEnergyDiscoveryTimeout(0);
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, &context_,
                      [this](const QBluetoothDeviceInfo& device) { onDeviceReport(device); });
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, &context_,
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, &context_,
                      [this](const QBluetoothDeviceInfo& device) { onDeviceReport(device); });
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::errorOccurred, &context_,
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::errorOccurred, &context_,
                      [this] { onScanError(); });
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::finished, &context_, [this] {
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::finished, &context_, [this] {
         if (scanning_)
             log("Bluetooth: the system ended the scan");
     });
-    QObject::connect(&localDevice_, &QBluetoothLocalDevice::hostModeStateChanged, &context_,
-                     [this] { updateRadioState(); });
-    QObject::connect(&localDevice_, &QBluetoothLocalDevice::errorOccurred, &context_,
+    QObject::connect(localDevice_.get(), &QBluetoothLocalDevice::hostModeStateChanged, &context_,
+                     [this] { onHostModeChanged(); });
+    QObject::connect(localDevice_.get(), &QBluetoothLocalDevice::errorOccurred, &context_,
                      [this](QBluetoothLocalDevice::Error error) {
                          log(std::string("Bluetooth: adapter error: ") +
                              QMetaEnum::fromType<QBluetoothLocalDevice::Error>().valueToKey(error));
                      });
     updateRadioState();
+    if (scanning_)
+        startDiscovery();
 }
 
-void QtCentralManager::updateRadioState()
+void QtCentralManager::unbindAdapter()
 {
-    const int state = radioState(localDevice_.isValid(), localDevice_.hostMode());
+    if (discoveryAgent_) {
+        // Ends Qt's interest in the adapter's discovery before a new agent registers its own.
+        QObject::disconnect(discoveryAgent_.get(), nullptr, &context_, nullptr);
+        discoveryAgent_->stop();
+        discoveryAgent_.reset();
+    }
+    if (localDevice_) {
+        QObject::disconnect(localDevice_.get(), nullptr, &context_, nullptr);
+        localDevice_.reset();
+    }
+}
+
+QBluetoothAddress QtCentralManager::adapterAddress() const
+{
+    return adapter_ ? adapter_->address : QBluetoothAddress();
+}
+
+void QtCentralManager::onBluezStopped()
+{
+    // Qt notices nothing: its links stay connected and its requests go nowhere.
+    bluezStopped_ = true;
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    for (const auto& [identifier, peripheral] : peripherals_)
+        peripheral->linkLost(bluetoothServiceStopped);
+    updateRadioState();
+}
+
+void QtCentralManager::onHostModeChanged()
+{
+    // Powering the adapter off ends BlueZ's discovery while Qt's agent stays active.
+    if (updateRadioState() && announcedState_ == ble::managerState::poweredOn && scanning_)
+        startDiscovery();
+}
+
+bool QtCentralManager::updateRadioState()
+{
+    const int state = bluezStopped_ ? ble::managerState::resetting
+                                    : radioState(localDevice_->isValid(), localDevice_->hostMode());
     if (state == announcedState_)
-        return;
+        return false;
     announcedState_ = state;
     const std::string adapter =
-        toStdString(localDevice_.name()) + " " + toStdString(localDevice_.address().toString());
+        toStdString(localDevice_->name()) + " " + toStdString(localDevice_->address().toString());
     switch (state) {
     case ble::managerState::poweredOn:
         log("Bluetooth: adapter " + adapter + " is powered on");
         break;
     case ble::managerState::poweredOff:
         log("Bluetooth: adapter " + adapter + " is powered off");
+        break;
+    case ble::managerState::resetting:
+        log("Bluetooth: the Bluetooth service (bluetoothd) stopped; waiting for it to return");
         break;
     default:
         log("Bluetooth: no usable Bluetooth adapter (is bluetoothd running and an adapter present?)");
@@ -71,26 +149,48 @@ void QtCentralManager::updateRadioState()
         self.state_ = state;
         delegate.centralManagerDidUpdateState(self);
     });
+    return true;
 }
 
 void QtCentralManager::scanForPeripherals(const ble::ScanOptions& options)
 {
     reports_.startScan(options.allowDuplicates);
     scanning_ = true;
-    if (!discoveryAgent_.isActive())
-        discoveryAgent_.start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+    forgetUnheldPeripherals();
+    if (!discoveryAgent_->isActive())
+        startDiscovery();
+}
+
+void QtCentralManager::startDiscovery()
+{
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    bluezWasDiscovering_ = adapter_ && isBluezDiscovering(*adapter_);
+    discoveryAgent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
 }
 
 void QtCentralManager::stopScan()
 {
     scanning_ = false;
-    if (discoveryAgent_.isActive())
-        discoveryAgent_.stop();
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    // Qt stops BlueZ's discovery only when it started it; a session it
+    // renewed on its own would otherwise run on.
+    if (bluezWasDiscovering_ && adapter_)
+        stopBluezDiscovery(*adapter_);
+    bluezWasDiscovering_ = false;
+    forgetUnheldPeripherals();
+}
+
+void QtCentralManager::forgetUnheldPeripherals()
+{
+    // Private addresses rotate: without this the table grows for as long as the program runs.
+    std::erase_if(peripherals_, [](const auto& entry) { return entry.second.use_count() == 1; });
 }
 
 void QtCentralManager::onScanError()
 {
-    log("Bluetooth: scan failed: " + toStdString(discoveryAgent_.errorString()));
+    log("Bluetooth: scan failed: " + toStdString(discoveryAgent_->errorString()));
 }
 
 void QtCentralManager::onDeviceReport(const QBluetoothDeviceInfo& device)
@@ -142,8 +242,25 @@ void QtCentralManager::cancelPeripheralConnection(const std::shared_ptr<ble::Per
         own->cancelConnection();
 }
 
+void QtCentralManager::closeLinksOnQuit()
+{
+    // The controller hears no more: its log ends where the user quit.
+    delegate_.reset();
+    for (const auto& [identifier, peripheral] : peripherals_)
+        peripheral->cancelConnection();
+    if (openLinks_.empty())
+        return;
+    // A meter left connected stops advertising, and the next run would not list it.
+    QEventLoop closing;
+    closingLinks_ = &closing;
+    QTimer::singleShot(closingWait_, &closing, &QEventLoop::quit);
+    closing.exec();
+    closingLinks_ = nullptr;
+}
+
 void QtCentralManager::reportConnected(const std::shared_ptr<QtPeripheral>& peripheral)
 {
+    openLinks_.insert(peripheral->identifier());
     deliver([peripheral](ble::CentralManagerDelegate& delegate, QtCentralManager& self) {
         delegate.centralManagerDidConnectPeripheral(self, peripheral);
     });
@@ -152,6 +269,7 @@ void QtCentralManager::reportConnected(const std::shared_ptr<QtPeripheral>& peri
 void QtCentralManager::reportConnectionFailure(const std::shared_ptr<QtPeripheral>& peripheral,
                                                const ble::Error& error)
 {
+    openLinks_.erase(peripheral->identifier());
     deliver([peripheral, error](ble::CentralManagerDelegate& delegate, QtCentralManager& self) {
         delegate.centralManagerDidFailToConnectPeripheral(self, peripheral, error);
     });
@@ -160,6 +278,9 @@ void QtCentralManager::reportConnectionFailure(const std::shared_ptr<QtPeriphera
 void QtCentralManager::reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
                                            const std::optional<ble::Error>& error)
 {
+    openLinks_.erase(peripheral->identifier());
+    if (closingLinks_ && openLinks_.empty())
+        closingLinks_->quit();
     deliver([peripheral, error](ble::CentralManagerDelegate& delegate, QtCentralManager& self) {
         delegate.centralManagerDidDisconnectPeripheral(self, peripheral, error);
     });
@@ -182,11 +303,12 @@ void QtCentralManager::log(const std::string& line) const
 }
 
 ble::CentralManagerFactory centralManagerFactory(std::shared_ptr<app::LogSink> log,
-                                                 std::chrono::seconds connectTimeout)
+                                                 std::chrono::seconds connectTimeout,
+                                                 std::chrono::milliseconds closingWait)
 {
-    return [log, connectTimeout](
+    return [log, connectTimeout, closingWait](
                std::weak_ptr<ble::CentralManagerDelegate> delegate) -> std::shared_ptr<ble::CentralManager> {
-        return QtCentralManager::create(std::move(delegate), log, connectTimeout);
+        return QtCentralManager::create(std::move(delegate), log, connectTimeout, closingWait);
     };
 }
 

@@ -1,17 +1,21 @@
 // The central manager over Qt Bluetooth: QBluetoothLocalDevice for the radio
 // state, QBluetoothDeviceDiscoveryAgent (low energy only, no time-out) for
-// scanning. It translates; the controller decides. Every delegate call is
-// posted through the event loop.
+// scanning, both bound to the adapter BlueZ offers and made again whenever
+// bluetoothd or its adapters change. It translates; the controller decides.
+// Every delegate call is posted through the event loop.
 #pragma once
 
 #include "app/ble.h"
 #include "app/log_sink.h"
+#include "qt_bluetooth/bluez_watch.h"
+#include "qt_bluetooth/qt_owned.h"
 #include "qt_bluetooth/qt_peripheral.h"
 #include "qt_bluetooth/scan_report_filter.h"
 
 #include <QBluetoothDeviceDiscoveryAgent>
 #include <QBluetoothDeviceInfo>
 #include <QBluetoothLocalDevice>
+#include <QEventLoop>
 #include <QObject>
 
 #include <chrono>
@@ -19,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace qtble {
@@ -28,13 +33,19 @@ class QtCentralManager final : public ble::CentralManager,
     struct Passkey {};
 
 public:
+    // Waited for BlueZ to confirm that the links are closed when the application quits.
+    static constexpr std::chrono::milliseconds defaultClosingWait{1000};
+
     // The radio state follows through the delegate; connection attempts end
     // after connectTimeout.
     static std::shared_ptr<QtCentralManager> create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
                                                     std::shared_ptr<app::LogSink> log,
-                                                    std::chrono::seconds connectTimeout);
+                                                    std::chrono::seconds connectTimeout,
+                                                    std::chrono::milliseconds closingWait);
     QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
-                     std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout);
+                     std::shared_ptr<app::LogSink> log, std::chrono::seconds connectTimeout,
+                     std::chrono::milliseconds closingWait);
+    ~QtCentralManager() override;
 
     // Unknown until the first report reached the delegate.
     int state() const override { return state_; }
@@ -48,10 +59,23 @@ public:
     void reportConnectionFailure(const std::shared_ptr<QtPeripheral>& peripheral, const ble::Error& error);
     void reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
                              const std::optional<ble::Error>& error);
+    // The adapter the peripherals connect through; null for Qt's default one.
+    QBluetoothAddress adapterAddress() const;
 
 private:
     void start();
-    void updateRadioState();
+    // Makes the radio's Qt objects for the adapter BlueZ now offers.
+    void bindAdapter();
+    void unbindAdapter();
+    void onBluezStopped();
+    void onHostModeChanged();
+    // Whether the state changed.
+    bool updateRadioState();
+    // Starts Qt's discovery afresh; a run that BlueZ ended is stopped first.
+    void startDiscovery();
+    // Drops the peripherals that nobody else holds.
+    void forgetUnheldPeripherals();
+    void closeLinksOnQuit();
     void onDeviceReport(const QBluetoothDeviceInfo& device);
     void onScanError();
     std::shared_ptr<QtPeripheral> peripheralFor(const QBluetoothDeviceInfo& device,
@@ -63,13 +87,24 @@ private:
     std::weak_ptr<ble::CentralManagerDelegate> delegate_;
     std::shared_ptr<app::LogSink> log_;
     std::chrono::seconds connectTimeout_;
-    QBluetoothLocalDevice localDevice_;
-    QBluetoothDeviceDiscoveryAgent discoveryAgent_;
+    std::chrono::milliseconds closingWait_;
+    std::optional<BluezAdapter> adapter_;
+    QtOwned<QBluetoothLocalDevice> localDevice_;
+    QtOwned<QBluetoothDeviceDiscoveryAgent> discoveryAgent_;
+    bool bluezStopped_ = false;
     int state_ = ble::managerState::unknown;
     std::optional<int> announcedState_;
+    // The controller's scan request stands.
     bool scanning_ = false;
+    // BlueZ discovered for another client when the scan started: Qt then leaves it on.
+    bool bluezWasDiscovering_ = false;
     ScanReportFilter reports_;
     std::map<std::string, std::shared_ptr<QtPeripheral>> peripherals_;
+    // The identifiers of the connected peripherals.
+    std::set<std::string> openLinks_;
+    // Runs while the application quits, until the links are closed.
+    QEventLoop* closingLinks_ = nullptr;
+    BluezWatch bluez_;
     // Receives the signals; declared last so that it goes first.
     QObject context_;
 };
@@ -77,6 +112,7 @@ private:
 // Makes the Qt Bluetooth central manager for the controller.
 ble::CentralManagerFactory
 centralManagerFactory(std::shared_ptr<app::LogSink> log,
-                      std::chrono::seconds connectTimeout = QtPeripheral::defaultConnectTimeout);
+                      std::chrono::seconds connectTimeout = QtPeripheral::defaultConnectTimeout,
+                      std::chrono::milliseconds closingWait = QtCentralManager::defaultClosingWait);
 
 } // namespace qtble

@@ -98,7 +98,9 @@ void QtPeripheral::connect()
 
 void QtPeripheral::makeController()
 {
-    controller_.reset(QLowEnergyController::createCentral(device_));
+    const auto central = central_.lock();
+    controller_.reset(QLowEnergyController::createCentral(device_, central ? central->adapterAddress()
+                                                                           : QBluetoothAddress()));
     auto* controller = controller_.get();
     QObject::connect(controller, &QLowEnergyController::connected, &context_, [this] { onConnected(); });
     QObject::connect(controller, &QLowEnergyController::disconnected, &context_,
@@ -210,6 +212,22 @@ void QtPeripheral::onDisconnected()
         central->reportDisconnection(shared_from_this(), error);
 }
 
+void QtPeripheral::linkLost(const ble::Error& reason)
+{
+    switch (link_) {
+    case Link::idle:
+        return;
+    case Link::connecting:
+        failConnection(reason.localizedDescription);
+        return;
+    case Link::connected:
+    case Link::closing:
+        lastControllerError_ = reason.localizedDescription;
+        onDisconnected();
+        return;
+    }
+}
+
 void QtPeripheral::discoverServices()
 {
     if (!isConnected()) {
@@ -240,9 +258,29 @@ void QtPeripheral::onServicesDiscovered()
         discovered.push_back(std::make_shared<QtService>(std::move(qtService)));
         watchService(discovered.back());
     }
+    reportMissingMeasurementService();
     deliver([](ble::PeripheralDelegate& delegate, const auto& self) {
         delegate.peripheralDidDiscoverServices(self, std::nullopt);
     });
+}
+
+void QtPeripheral::reportMissingMeasurementService() const
+{
+    // BlueZ reports the services resolved even when its GATT discovery failed
+    // and it exported none; a connected meter would then look idle.
+    const QBluetoothUuid command(quint16(0xFF01));
+    const QBluetoothUuid measurement(quint16(0xFF02));
+    if (!services_)
+        return;
+    bool offered = false;
+    for (const auto& service : *services_) {
+        if (service->qtService().state() != QLowEnergyService::RemoteServiceDiscovered)
+            return;
+        for (const QLowEnergyCharacteristic& characteristic : service->qtService().characteristics())
+            offered = offered || characteristic.uuid() == command || characteristic.uuid() == measurement;
+    }
+    if (!offered)
+        log("Bluetooth: " + name_.value_or(identifier_) + " offers no measurement service (no FF01/FF02)");
 }
 
 std::optional<std::vector<std::shared_ptr<ble::Service>>> QtPeripheral::services() const
@@ -323,6 +361,7 @@ void QtPeripheral::onServiceStateChanged(const std::shared_ptr<QtService>& servi
     if (state != QLowEnergyService::RemoteServiceDiscovered)
         return;
     service->adoptDiscoveredCharacteristics();
+    reportMissingMeasurementService();
     deliver([service](ble::PeripheralDelegate& delegate, const auto& self) {
         delegate.peripheralDidDiscoverCharacteristicsForService(self, service, std::nullopt);
     });

@@ -55,6 +55,9 @@ public:
     // The central manager's connect and cancel requests.
     void connect();
     void cancelConnection();
+    // The link ended without a word from Qt (bluetoothd stopped): an open
+    // link is reported dropped, an attempt failed, with the reason given.
+    void linkLost(const ble::Error& reason);
 
 private:
     enum class Link { idle, connecting, connected, closing };
@@ -67,6 +70,8 @@ private:
     void onDisconnected();
     void onConnectTimeout();
     void onServicesDiscovered();
+    // Says so when the discovered services, once all are known, carry neither FF01 nor FF02.
+    void reportMissingMeasurementService() const;
     void watchService(const std::shared_ptr<QtService>& service);
     void onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                QLowEnergyService::ServiceState state);
