@@ -43,7 +43,7 @@ DEVICES = {
     "remembered": {"address": "E8:10:00:00:00:0A", "cached": "Remembered Sensor", "names": ["Remembered Sensor"],
                    "rssi": -66, "gatt": []},
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
-    "meter-without-services": {"gatt": []},
+    "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -93,13 +93,18 @@ class Obj(dbus.service.Object):
             reply()
             GLib.timeout_add(150, self.fake.resolve_services, self)
 
-    @dbus.service.method(BLUEZ + "Device1")
-    def Disconnect(self):
+    @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
+    def Disconnect(self, reply, failed):
         self.fake.events.append("Disconnect " + self.props["Address"])
         if self.pending:
             self.pending(error("Failed", "le-connection-abort-by-local"))
         self.pending = None
+        GLib.timeout_add(self.kind.get("disconnect_ms", 0), self.disconnected, reply)
+
+    def disconnected(self, reply):  # BlueZ answers once the link is down
         self.fake.drop(self)
+        self.fake.events.append("Disconnected " + self.props["Address"])
+        reply()
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "a{sv}", "ay")
     def ReadValue(self, options):
@@ -316,6 +321,7 @@ class Session:
     def quit(self, terminate=False):  # as the window's user, or as the system does
         self.app.send_signal(signal.SIGTERM) if terminate else self.app.stdin.close()
         yield from self.until(lambda: self.app.poll() is not None, "the program to end")
+        self.fake.events.append("Program ended")
         check(terminate or self.app.returncode == 0, "the program ended with exit code %s" % self.app.returncode)
 
     def absent(self, text, what):
@@ -457,7 +463,9 @@ WORLDS = {
         "select " + METER, ("readings",), "quit"]),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
-        ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Disconnect " + ADDRESS)]),
+        ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Disconnected " + ADDRESS),
+        ("check", lambda s: s.fake.events.index("Disconnected " + ADDRESS) < s.fake.events.index("Program ended"),
+         "the program ended before BlueZ closed the link")]),
 }
 
 
