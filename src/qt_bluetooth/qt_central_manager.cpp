@@ -185,7 +185,9 @@ void QtCentralManager::stopScan()
 void QtCentralManager::forgetUnheldPeripherals()
 {
     // Private addresses rotate: without this the table grows for as long as the program runs.
-    std::erase_if(peripherals_, [](const auto& entry) { return entry.second.use_count() == 1; });
+    std::erase_if(peripherals_, [this](const auto& entry) {
+        return entry.second.use_count() == 1 && !openLinks_.contains(entry.first);
+    });
 }
 
 void QtCentralManager::onScanError()

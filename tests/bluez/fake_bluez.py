@@ -445,13 +445,12 @@ WORLDS = {
     "application_starts": ("on", ["meter"], [
         ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
         ("quit", True)]),
-    # bluetoothd exits while connected: the loss is reported, the radio state is unknown until it returns.
+    # bluetoothd exits while connected: the loss is reported, the radio is unusable until bluetoothd returns.
     "bluetoothd_restarts": ("on", ["meter"], CONNECT_TO_METER + [
         ("readings",), ("bluetoothd", False),
         ("log", r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)'),
         ("log", "Bluetooth Disabled- Make sure your Bluetooth is turned on"), ("status", "No usable Bluetooth adapter.*"),
-        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "scan off"] + CONNECT_TO_METER + [
-        ("resumed",), "quit"]),
+        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",), "quit"]),
     # Discovery goes on across power cycles, also for a scan asked while off; BlueZ's own is stopped with the scan.
     "scan_across_power_cycle": ("busy", ["meter", "newcomer"], SCAN_FOR_METER + [
         "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
