@@ -44,6 +44,7 @@ DEVICES = {
                    "rssi": -66, "gatt": []},
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
+    "slowly-closing-meter": {"disconnect_ms": 3000},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -456,10 +457,11 @@ WORLDS = {
         "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
         ("power", False), "scan off", "scan on", ("power", True), ("rows", METER, "Newcomer"),
         ("status", "Scanning: 2 devices listed"), "quit"]),
-    # The powered adapter is used, and found again when its dongle is replugged.
-    "two_adapters": ("off on", ["meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
+    # The powered adapter is used, and found again when its dongle is replugged. A quit waits for BlueZ, but not for long.
+    "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
-        "select " + METER, ("readings",), "quit"]),
+        "select " + METER, ("readings",), ("mark",), "quit",
+        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ")]),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Disconnected " + ADDRESS),

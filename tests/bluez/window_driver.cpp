@@ -5,7 +5,8 @@
 // window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|STATUS". The end of
 // the input closes the window. Standard output is the application's log, the
 // backend's lines go to standard error and the status line. Connection
-// attempts time out after two seconds, so that tests of silent devices stay short.
+// attempts time out after two seconds and a quit waits half a second for BlueZ
+// to close the links, so that tests of silent devices stay short.
 #include "app/program_wide.h"
 #include "qt_bluetooth/qt_central_manager.h"
 #include "qt_ui/file_log_sink.h"
@@ -56,8 +57,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
-    qtui::MainWindow window({qtble::centralManagerFactory(diagnostics, std::chrono::seconds(2)),
-                             std::make_shared<qtui::FileLogSink>(), std::make_shared<ProgramWideValues>()});
+    qtui::MainWindow window(
+        {qtble::centralManagerFactory(diagnostics, std::chrono::seconds(2), std::chrono::milliseconds(500)),
+         std::make_shared<qtui::FileLogSink>(), std::make_shared<ProgramWideValues>()});
     diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
     window.show();
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
