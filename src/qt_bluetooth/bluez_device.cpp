@@ -40,25 +40,29 @@ QDBusMessage deviceCall(const QString& path, const QString& method)
 
 } // namespace
 
-void findDevice(const QBluetoothAddress& address, QObject& context,
+void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done)
 {
     const auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
                                                      QStringLiteral("org.freedesktop.DBus.ObjectManager"),
                                                      QStringLiteral("GetManagedObjects"));
-    whenAnswered(call, context,
-                 [address = address.toString(), done = std::move(done)](const QDBusMessage& reply) {
-                     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-                         return done(std::nullopt);
-                     const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
-                     for (auto object = objects.cbegin(); object != objects.cend(); ++object) {
-                         const auto device = object.value().constFind(deviceInterface);
-                         if (device != object.value().cend() &&
-                             device->value(QStringLiteral("Address")).toString() == address)
-                             return done(object.key().path());
-                     }
-                     done(std::nullopt);
-                 });
+    whenAnswered(
+        call, context,
+        [address = address.toString(), adapterPath, done = std::move(done)](const QDBusMessage& reply) {
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+                return done(std::nullopt);
+            const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
+            for (auto object = objects.cbegin(); object != objects.cend(); ++object) {
+                const auto device = object.value().constFind(deviceInterface);
+                if (device == object.value().cend() ||
+                    device->value(QStringLiteral("Address")).toString() != address)
+                    continue;
+                const auto adapter = qvariant_cast<QDBusObjectPath>(device->value(QStringLiteral("Adapter")));
+                if (adapterPath.isEmpty() || adapter.path() == adapterPath)
+                    return done(object.key().path());
+            }
+            done(std::nullopt);
+        });
 }
 
 void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)

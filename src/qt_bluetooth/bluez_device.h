@@ -12,9 +12,10 @@
 
 namespace qtble::bluez {
 
-// The object path of BlueZ's device with this address; nothing when BlueZ
-// has no such device (any more) or cannot be asked.
-void findDevice(const QBluetoothAddress& address, QObject& context,
+// The object path of BlueZ's device with this address on the adapter (on any
+// adapter when the path is empty); nothing when BlueZ has no such device (any
+// more) or cannot be asked.
+void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done);
 
 // Asks BlueZ to connect the device and waits for its answer, however long;

@@ -4,9 +4,17 @@
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/qt_peripheral.h"
 
+#include <QCoreApplication>
 #include <QMetaEnum>
+#include <QTimer>
 
 namespace qtble {
+
+namespace {
+
+const ble::Error bluetoothServiceStopped{"The Bluetooth service (bluetoothd) stopped."};
+
+} // namespace
 
 std::shared_ptr<QtCentralManager>
 QtCentralManager::create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
@@ -20,49 +28,117 @@ QtCentralManager::create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
 
 QtCentralManager::QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
                                    std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
-    : delegate_(std::move(delegate)), log_(std::move(log)), budgets_(budgets)
+    : delegate_(std::move(delegate)), log_(std::move(log)), budgets_(budgets),
+      bluez_([this] { onBluezStopped(); }, [this] { bindAdapter(); })
 {
+}
+
+QtCentralManager::~QtCentralManager()
+{
+    unbindAdapter();
 }
 
 void QtCentralManager::start()
 {
-    // The agent reports a missing or powered-off adapter within milliseconds
-    // of start(), sometimes inside it: the signals are connected first.
-    discoveryAgent_.setLowEnergyDiscoveryTimeout(0);
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, &context_,
+    if (const auto* application = QCoreApplication::instance())
+        QObject::connect(application, &QCoreApplication::aboutToQuit, &context_,
+                         [this] { closeLinksOnQuit(); });
+    bindAdapter();
+}
+
+void QtCentralManager::bindAdapter()
+{
+    const auto chosen = chooseBluezAdapter();
+    const QBluetoothAddress address = chosen ? chosen->address : QBluetoothAddress();
+    if (!bluezStopped_ && localDevice_ && localDevice_->isValid() && address == adapterAddress())
+        return;
+    unbindAdapter();
+    bluezStopped_ = false;
+    adapter_ = chosen;
+    // Qt looks the adapter up once, here; the agent reports a missing or
+    // powered-off adapter within milliseconds of start(), sometimes inside
+    // it: the signals are connected first.
+    localDevice_ = makeQtOwned<QBluetoothLocalDevice>(address);
+    discoveryAgent_ = makeQtOwned<QBluetoothDeviceDiscoveryAgent>(address);
+    auto* agent = discoveryAgent_.get();
+    agent->setLowEnergyDiscoveryTimeout(0);
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, &context_,
                      [this](const QBluetoothDeviceInfo& device) { onDeviceReport(device); });
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, &context_,
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, &context_,
                      [this](const QBluetoothDeviceInfo& device) { onDeviceReport(device); });
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::errorOccurred, &context_,
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::errorOccurred, &context_,
                      [this] { onScanError(); });
-    QObject::connect(&discoveryAgent_, &QBluetoothDeviceDiscoveryAgent::finished, &context_, [this] {
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::finished, &context_, [this] {
         if (scanning_)
             log("Bluetooth: the system ended the scan");
     });
-    QObject::connect(&localDevice_, &QBluetoothLocalDevice::hostModeStateChanged, &context_,
-                     [this] { updateRadioState(); });
-    QObject::connect(&localDevice_, &QBluetoothLocalDevice::errorOccurred, &context_,
+    QObject::connect(localDevice_.get(), &QBluetoothLocalDevice::hostModeStateChanged, &context_,
+                     [this] { onHostModeChanged(); });
+    QObject::connect(localDevice_.get(), &QBluetoothLocalDevice::errorOccurred, &context_,
                      [this](QBluetoothLocalDevice::Error error) {
                          log(std::string("Bluetooth: adapter error: ") +
                              QMetaEnum::fromType<QBluetoothLocalDevice::Error>().valueToKey(error));
                      });
     updateRadioState();
+    if (wantsDiscovery())
+        startDiscovery();
 }
 
-void QtCentralManager::updateRadioState()
+void QtCentralManager::unbindAdapter()
 {
-    const int state = radioState(localDevice_.isValid(), localDevice_.hostMode());
+    if (discoveryAgent_) {
+        // Ends Qt's interest in the adapter's discovery before a new agent registers its own.
+        QObject::disconnect(discoveryAgent_.get(), nullptr, &context_, nullptr);
+        discoveryAgent_->stop();
+        discoveryAgent_.reset();
+    }
+    if (localDevice_) {
+        QObject::disconnect(localDevice_.get(), nullptr, &context_, nullptr);
+        localDevice_.reset();
+    }
+}
+
+QBluetoothAddress QtCentralManager::adapterAddress() const
+{
+    return adapter_ ? adapter_->address : QBluetoothAddress();
+}
+
+void QtCentralManager::onBluezStopped()
+{
+    // Qt notices nothing: its links stay connected and its requests go nowhere.
+    bluezStopped_ = true;
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    for (const auto& [identifier, peripheral] : peripherals_)
+        peripheral->linkLost(bluetoothServiceStopped);
+    updateRadioState();
+}
+
+void QtCentralManager::onHostModeChanged()
+{
+    // Powering the adapter off ends BlueZ's discovery while Qt's agent stays active.
+    if (updateRadioState() && announcedState_ == ble::managerState::poweredOn && wantsDiscovery())
+        startDiscovery();
+}
+
+bool QtCentralManager::updateRadioState()
+{
+    const int state = bluezStopped_ ? ble::managerState::resetting
+                                    : radioState(localDevice_->isValid(), localDevice_->hostMode());
     if (state == announcedState_)
-        return;
+        return false;
     announcedState_ = state;
     const std::string adapter =
-        toStdString(localDevice_.name()) + " " + toStdString(localDevice_.address().toString());
+        toStdString(localDevice_->name()) + " " + toStdString(localDevice_->address().toString());
     switch (state) {
     case ble::managerState::poweredOn:
         log("Bluetooth: adapter " + adapter + " is powered on");
         break;
     case ble::managerState::poweredOff:
         log("Bluetooth: adapter " + adapter + " is powered off");
+        break;
+    case ble::managerState::resetting:
+        log("Bluetooth: the Bluetooth service (bluetoothd) stopped; waiting for it to return");
         break;
     default:
         log("Bluetooth: no usable Bluetooth adapter (is bluetoothd running and an adapter present?)");
@@ -71,26 +147,50 @@ void QtCentralManager::updateRadioState()
         self.state_ = state;
         delegate.centralManagerDidUpdateState(self);
     });
+    return true;
 }
 
 void QtCentralManager::scanForPeripherals(const ble::ScanOptions& options)
 {
     reports_.startScan(options.allowDuplicates);
     scanning_ = true;
-    if (!discoveryAgent_.isActive())
-        discoveryAgent_.start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+    forgetUnheldPeripherals();
+    if (!discoveryAgent_->isActive())
+        startDiscovery();
+}
+
+void QtCentralManager::startDiscovery()
+{
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    bluezWasDiscovering_ = adapter_ && isBluezDiscovering(*adapter_);
+    discoveryAgent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
 }
 
 void QtCentralManager::stopScan()
 {
     scanning_ = false;
-    if (discoveryAgent_.isActive() && listeners_.empty())
-        discoveryAgent_.stop();
+    if (discoveryAgent_->isActive() && listeners_.empty())
+        discoveryAgent_->stop();
+    // Qt stops BlueZ's discovery only when it started it; a session it
+    // renewed on its own would otherwise run on.
+    if (bluezWasDiscovering_ && adapter_)
+        stopBluezDiscovery(*adapter_);
+    bluezWasDiscovering_ = false;
+    forgetUnheldPeripherals();
+}
+
+void QtCentralManager::forgetUnheldPeripherals()
+{
+    // Private addresses rotate: without this the table grows for as long as the program runs.
+    std::erase_if(peripherals_, [this](const auto& entry) {
+        return entry.second.use_count() == 1 && !openLinks_.contains(entry.first);
+    });
 }
 
 void QtCentralManager::onScanError()
 {
-    log("Bluetooth: scan failed: " + toStdString(discoveryAgent_.errorString()));
+    log("Bluetooth: scan failed: " + toStdString(discoveryAgent_->errorString()));
 }
 
 void QtCentralManager::onDeviceReport(const QBluetoothDeviceInfo& device)
@@ -146,15 +246,14 @@ void QtCentralManager::cancelPeripheralConnection(const std::shared_ptr<ble::Per
 void QtCentralManager::listenFor(const std::shared_ptr<QtPeripheral>& peripheral)
 {
     listeners_.insert(peripheral->identifier());
-    if (!discoveryAgent_.isActive())
-        discoveryAgent_.start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+    if (!discoveryAgent_->isActive())
+        startDiscovery();
 }
 
 void QtCentralManager::stopListeningFor(const QtPeripheral& peripheral)
 {
-    if (listeners_.erase(peripheral.identifier()) && listeners_.empty() && !scanning_ &&
-        discoveryAgent_.isActive())
-        discoveryAgent_.stop();
+    if (listeners_.erase(peripheral.identifier()) && !wantsDiscovery() && discoveryAgent_->isActive())
+        discoveryAgent_->stop();
 }
 
 void QtCentralManager::hearListener(const QBluetoothDeviceInfo& device)
@@ -166,8 +265,25 @@ void QtCentralManager::hearListener(const QBluetoothDeviceInfo& device)
     peripheral->onHeardAgain();
 }
 
+void QtCentralManager::closeLinksOnQuit()
+{
+    // The controller hears no more: its log ends where the user quit.
+    delegate_.reset();
+    for (const auto& [identifier, peripheral] : peripherals_)
+        peripheral->cancelConnection();
+    if (openLinks_.empty())
+        return;
+    // A meter left connected stops advertising, and the next run would not list it.
+    QEventLoop closing;
+    closingLinks_ = &closing;
+    QTimer::singleShot(budgets_.closingAtQuit, &closing, &QEventLoop::quit);
+    closing.exec();
+    closingLinks_ = nullptr;
+}
+
 void QtCentralManager::reportConnected(const std::shared_ptr<QtPeripheral>& peripheral)
 {
+    openLinks_.insert(peripheral->identifier());
     deliver([peripheral](ble::CentralManagerDelegate& delegate, QtCentralManager& self) {
         delegate.centralManagerDidConnectPeripheral(self, peripheral);
     });
@@ -176,6 +292,7 @@ void QtCentralManager::reportConnected(const std::shared_ptr<QtPeripheral>& peri
 void QtCentralManager::reportConnectionFailure(const std::shared_ptr<QtPeripheral>& peripheral,
                                                const ble::Error& error)
 {
+    openLinks_.erase(peripheral->identifier());
     deliver([peripheral, error](ble::CentralManagerDelegate& delegate, QtCentralManager& self) {
         delegate.centralManagerDidFailToConnectPeripheral(self, peripheral, error);
     });
@@ -184,6 +301,9 @@ void QtCentralManager::reportConnectionFailure(const std::shared_ptr<QtPeriphera
 void QtCentralManager::reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
                                            const std::optional<ble::Error>& error)
 {
+    openLinks_.erase(peripheral->identifier());
+    if (closingLinks_ && openLinks_.empty())
+        closingLinks_->quit();
     deliver([peripheral, error](ble::CentralManagerDelegate& delegate, QtCentralManager& self) {
         delegate.centralManagerDidDisconnectPeripheral(self, peripheral, error);
     });

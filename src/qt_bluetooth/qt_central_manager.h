@@ -1,17 +1,21 @@
 // The central manager over Qt Bluetooth: QBluetoothLocalDevice for the radio
 // state, QBluetoothDeviceDiscoveryAgent (low energy only, no time-out) for
-// scanning. It translates; the controller decides. Every delegate call is
-// posted through the event loop.
+// scanning, both bound to the adapter BlueZ offers and made again whenever
+// bluetoothd or its adapters change. It translates; the controller decides.
+// Every delegate call is posted through the event loop.
 #pragma once
 
 #include "app/ble.h"
 #include "app/log_sink.h"
+#include "qt_bluetooth/bluez_watch.h"
+#include "qt_bluetooth/qt_owned.h"
 #include "qt_bluetooth/qt_peripheral.h"
 #include "qt_bluetooth/scan_report_filter.h"
 
 #include <QBluetoothDeviceDiscoveryAgent>
 #include <QBluetoothDeviceInfo>
 #include <QBluetoothLocalDevice>
+#include <QEventLoop>
 #include <QObject>
 
 #include <chrono>
@@ -35,6 +39,7 @@ public:
                                                     std::shared_ptr<app::LogSink> log, LinkBudgets budgets);
     QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
                      std::shared_ptr<app::LogSink> log, LinkBudgets budgets);
+    ~QtCentralManager() override;
 
     // Unknown until the first report reached the delegate.
     int state() const override { return state_; }
@@ -48,6 +53,10 @@ public:
     void reportConnectionFailure(const std::shared_ptr<QtPeripheral>& peripheral, const ble::Error& error);
     void reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
                              const std::optional<ble::Error>& error);
+    // The adapter the peripherals connect through; null for Qt's default one.
+    QBluetoothAddress adapterAddress() const;
+    // Its BlueZ object path; empty when BlueZ offers none.
+    QString adapterPath() const { return adapter_ ? adapter_->path : QString(); }
 
     // A connection that waits to hear a device BlueZ forgot: discovery runs,
     // unseen by the controller, until the device is heard or nobody waits.
@@ -56,7 +65,20 @@ public:
 
 private:
     void start();
-    void updateRadioState();
+    // Makes the radio's Qt objects for the adapter BlueZ now offers.
+    void bindAdapter();
+    void unbindAdapter();
+    void onBluezStopped();
+    void onHostModeChanged();
+    // Whether the state changed.
+    bool updateRadioState();
+    // The controller's scan stands, or a connection listens for a device BlueZ forgot.
+    bool wantsDiscovery() const { return scanning_ || !listeners_.empty(); }
+    // Starts Qt's discovery afresh; a run that BlueZ ended is stopped first.
+    void startDiscovery();
+    // Drops the peripherals that nobody else holds.
+    void forgetUnheldPeripherals();
+    void closeLinksOnQuit();
     void onDeviceReport(const QBluetoothDeviceInfo& device);
     void onScanError();
     void hearListener(const QBluetoothDeviceInfo& device);
@@ -69,14 +91,24 @@ private:
     std::weak_ptr<ble::CentralManagerDelegate> delegate_;
     std::shared_ptr<app::LogSink> log_;
     LinkBudgets budgets_;
-    QBluetoothLocalDevice localDevice_;
-    QBluetoothDeviceDiscoveryAgent discoveryAgent_;
+    std::optional<BluezAdapter> adapter_;
+    QtOwned<QBluetoothLocalDevice> localDevice_;
+    QtOwned<QBluetoothDeviceDiscoveryAgent> discoveryAgent_;
+    bool bluezStopped_ = false;
     int state_ = ble::managerState::unknown;
     std::optional<int> announcedState_;
+    // The controller's scan request stands.
     bool scanning_ = false;
+    // BlueZ discovered for another client when the scan started: Qt then leaves it on.
+    bool bluezWasDiscovering_ = false;
     ScanReportFilter reports_;
     std::map<std::string, std::shared_ptr<QtPeripheral>> peripherals_;
     std::set<std::string> listeners_;
+    // The identifiers of the connected peripherals.
+    std::set<std::string> openLinks_;
+    // Runs while the application quits, until the links are closed.
+    QEventLoop* closingLinks_ = nullptr;
+    BluezWatch bluez_;
     // Receives the signals; declared last so that it goes first.
     QObject context_;
 };

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <memory>
+#include <utility>
 
 namespace qtble {
 
@@ -13,5 +14,10 @@ struct DeleteLater {
 };
 
 template <typename T> using QtOwned = std::unique_ptr<T, DeleteLater>;
+
+template <typename T, typename... Arguments> QtOwned<T> makeQtOwned(Arguments&&... arguments)
+{
+    return QtOwned<T>(new T(std::forward<Arguments>(arguments)...));
+}
 
 } // namespace qtble

@@ -119,10 +119,13 @@ void QtPeripheral::attempt()
 {
     const unsigned number = ++attemptNumber_;
     devicePath_.reset();
-    bluez::findDevice(device_.address(), context_, [this, number](const std::optional<QString>& path) {
-        if (number == attemptNumber_)
-            onLocated(path);
-    });
+    const auto central = central_.lock();
+    const QString adapterPath = central ? central->adapterPath() : QString();
+    bluez::findDevice(device_.address(), adapterPath, context_,
+                      [this, number](const std::optional<QString>& path) {
+                          if (number == attemptNumber_)
+                              onLocated(path);
+                      });
 }
 
 void QtPeripheral::onLocated(const std::optional<QString>& path)
@@ -208,7 +211,9 @@ void QtPeripheral::withdraw()
 
 void QtPeripheral::makeController()
 {
-    controller_.reset(QLowEnergyController::createCentral(device_));
+    const auto central = central_.lock();
+    controller_.reset(QLowEnergyController::createCentral(device_, central ? central->adapterAddress()
+                                                                           : QBluetoothAddress()));
     auto* controller = controller_.get();
     QObject::connect(controller, &QLowEnergyController::connected, &context_, [this] { onConnected(); });
     QObject::connect(controller, &QLowEnergyController::disconnected, &context_,
@@ -337,6 +342,22 @@ void QtPeripheral::onDisconnected()
         startConnecting();
 }
 
+void QtPeripheral::linkLost(const ble::Error& reason)
+{
+    switch (link_) {
+    case Link::idle:
+        return;
+    case Link::connecting:
+        failConnection(reason.localizedDescription);
+        return;
+    case Link::connected:
+    case Link::closing:
+        lastControllerError_ = reason.localizedDescription;
+        onDisconnected();
+        return;
+    }
+}
+
 void QtPeripheral::discoverServices()
 {
     if (!isConnected()) {
@@ -367,9 +388,29 @@ void QtPeripheral::onServicesDiscovered()
         discovered.push_back(std::make_shared<QtService>(std::move(qtService)));
         watchService(discovered.back());
     }
+    reportMissingMeasurementService();
     deliver([](ble::PeripheralDelegate& delegate, const auto& self) {
         delegate.peripheralDidDiscoverServices(self, std::nullopt);
     });
+}
+
+void QtPeripheral::reportMissingMeasurementService() const
+{
+    // BlueZ reports the services resolved even when its GATT discovery failed
+    // and it exported none; a connected meter would then look idle.
+    const QBluetoothUuid command(quint16(0xFF01));
+    const QBluetoothUuid measurement(quint16(0xFF02));
+    if (!services_)
+        return;
+    bool offered = false;
+    for (const auto& service : *services_) {
+        if (service->qtService().state() != QLowEnergyService::RemoteServiceDiscovered)
+            return;
+        for (const QLowEnergyCharacteristic& characteristic : service->qtService().characteristics())
+            offered = offered || characteristic.uuid() == command || characteristic.uuid() == measurement;
+    }
+    if (!offered)
+        log("Bluetooth: " + name_.value_or(identifier_) + " offers no measurement service (no FF01/FF02)");
 }
 
 std::optional<std::vector<std::shared_ptr<ble::Service>>> QtPeripheral::services() const
@@ -451,6 +492,7 @@ void QtPeripheral::onServiceStateChanged(const std::shared_ptr<QtService>& servi
     if (state != QLowEnergyService::RemoteServiceDiscovered)
         return;
     service->adoptDiscoveredCharacteristics();
+    reportMissingMeasurementService();
     deliver([service](ble::PeripheralDelegate& delegate, const auto& self) {
         delegate.peripheralDidDiscoverCharacteristicsForService(self, service, std::nullopt);
     });

@@ -37,6 +37,8 @@ struct LinkBudgets {
     std::chrono::seconds resolution{30};
     // Attempts within the connection budget, when BlueZ aborts one.
     int attempts = 3;
+    // At quit, the wait for BlueZ to confirm that the links are closed.
+    std::chrono::milliseconds closingAtQuit{1000};
 };
 
 class QtPeripheral final : public ble::Peripheral, public std::enable_shared_from_this<QtPeripheral> {
@@ -68,6 +70,9 @@ public:
     void cancelConnection();
     // A device BlueZ had forgotten advertises again.
     void onHeardAgain();
+    // The link ended without a word from Qt (bluetoothd stopped): an open
+    // link is reported dropped, an attempt failed, with the reason given.
+    void linkLost(const ble::Error& reason);
 
 private:
     enum class Link { idle, connecting, connected, closing };
@@ -92,6 +97,8 @@ private:
     void onControllerError();
     void onDisconnected();
     void onServicesDiscovered();
+    // Says so when the discovered services, once all are known, carry neither FF01 nor FF02.
+    void reportMissingMeasurementService() const;
     void watchService(const std::shared_ptr<QtService>& service);
     void onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                QLowEnergyService::ServiceState state);

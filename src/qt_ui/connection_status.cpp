@@ -140,6 +140,8 @@ void ConnectionStatus::centralManagerDidDiscoverPeripheral(ble::CentralManager& 
 {
     if (const auto controller = controller_.lock())
         controller->centralManagerDidDiscoverPeripheral(central, peripheral, advertisementData, rssi);
+    // A platform that resumes the scan once the radio is back proves it here.
+    scanLostRadio_ = false;
     settle();
 }
 

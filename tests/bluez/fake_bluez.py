@@ -13,7 +13,8 @@ from gi.repository import GLib
 WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 2.0, 200  # the driver gives the backend 2 s to connect
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
 REQUEST = "WriteValue FF01 5e command"
-HCI, BLUEZ, MANAGER = "/org/bluez/hci0", "org.bluez.", "org.freedesktop.DBus.ObjectManager"
+BLUEZ, MANAGER = "org.bluez.", "org.freedesktop.DBus.ObjectManager"
+ADAPTERS = {"on": (True, False), "off": (False, False), "busy": (True, True)}  # Powered; discovering for another client
 BUS_CONFIG = """<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth><policy
 context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
 </policy></busconfig>"""
@@ -45,6 +46,10 @@ DEVICES = {
     "flaky-slow-meter": {"aborts": 2, "resolve_ms": 2500},
     "forgetful-meter": {"forget_ms": 300},  # removed once not heard for a while, like BlueZ's 30 s
     "slow-closing-meter": {"disconnect_ms": 1000, "resolve_ms": 1000},  # like BlueZ's 2 s
+    # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
+    "meter-without-services": {"gatt": [], "disconnect_ms": 300},
+    "slowly-closing-meter": {"disconnect_ms": 3000},
+    "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
 
@@ -136,23 +141,27 @@ class Obj(dbus.service.Object):
 class Fake(dbus.service.Object):
     """bluetoothd's object manager, its objects, and the calls the application made."""
 
-    def __init__(self, bus, adapter, devices):
+    def __init__(self, bus, adapters, devices):
         super().__init__(bus, "/")
-        self.bus, self.objects, self.events = bus, {}, []
-        if adapter in ("on", "off"):
-            self.adapter = self.export(Obj(self, HCI, "Adapter1", {
-                "Address": "00:1A:7D:DA:71:13", "Name": "fake-hci0", "Alias": "fake-hci0",
-                "Powered": adapter == "on", "Discoverable": False, "Discovering": False}))
+        self.bus, self.objects, self.events, self.power_cycles = bus, {}, [], 0
+        self.adapters = [self.export(Obj(self, "/org/bluez/hci%d" % number, "Adapter1", {
+            "Address": "00:1A:7D:DA:71:%02X" % (0x13 + number), "Name": "fake-hci%d" % number,
+            "Alias": "fake-hci%d" % number, "Powered": ADAPTERS[state][0], "Discoverable": False,
+            "Discovering": ADAPTERS[state][1]})) for number, state in enumerate(adapters.split()) if state in ADAPTERS]
+        # The devices are heard by the first powered adapter.
+        self.adapter = next((a for a in self.adapters if a.props["Powered"]), (self.adapters or [None])[0])
+        hci = self.adapter.path if self.adapter else "/org/bluez/hci0"
+        if self.adapter:
             GLib.timeout_add(ADVERTISING_MS, self.advertise)  # devices in range advertise while discovery runs
         self.devices = []
         for kind in ({"address": ADDRESS, "names": [METER], "rssi": -58, "gatt": METER_GATT, **DEVICES[name]}
                      for name in devices):
             address = kind["address"]
-            self.devices.append(Obj(self, HCI + "/dev_" + address.replace(":", "_"), "Device1", {
+            self.devices.append(Obj(self, hci + "/dev_" + address.replace(":", "_"), "Device1", {
                 # BlueZ names a device it has no name for by its address.
                 "Address": address, "Alias": kind.get("cached", kind.get("alias", address.replace(":", "-"))), "Paired": False,
                 "AddressType": "public", "Connected": False, "ServicesResolved": False,
-                "Adapter": dbus.ObjectPath(HCI), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
+                "Adapter": dbus.ObjectPath(hci), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
                 "ManufacturerData": dbus.Dictionary({dbus.UInt16(0x004C): dbus.ByteArray(b"\x02\x15\xab")}, "qv"),
                 "ServiceData": dbus.Dictionary({uuid(0xFFF0): dbus.ByteArray(b"\x01\x02")}, "sv")},
                 kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0))
@@ -190,7 +199,8 @@ class Fake(dbus.service.Object):
 
     def advertise(self):
         discovering = self.adapter.props["Discovering"]
-        for device in (device for device in self.devices if discovering and device.kind["names"]):
+        for device in (device for device in self.devices if discovering and device.kind["names"]
+                       and self.power_cycles >= device.kind.get("after_power_cycle", 0)):
             device.adverts += 1
             name = device.kind["names"][min(device.adverts, len(device.kind["names"])) - 1]
             changed = {"RSSI": dbus.Int16(device.kind["rssi"] - device.adverts % 3)}
@@ -332,6 +342,7 @@ class Session:
     def quit(self, terminate=False):  # as the window's user, or as the system does
         self.app.send_signal(signal.SIGTERM) if terminate else self.app.stdin.close()
         yield from self.until(lambda: self.app.poll() is not None, "the program to end")
+        self.fake.events.append("Program ended")
         check(terminate or self.app.returncode == 0, "the program ended with exit code %s" % self.app.returncode)
 
     def absent(self, text, what):
@@ -347,8 +358,27 @@ class Session:
         yield from self.until(lambda: "data update value Optional(19 bytes)" in self.output[self.marked[2]:],
                               "a reading after the mark")
 
-    def power(self):
-        self.fake.adapter.update({"Powered": True})
+    def power(self, on=True):  # off ends every discovery session, as BlueZ does
+        self.fake.adapter.props["Powered"] = on
+        self.fake.power_cycles += not on
+        if not on:
+            self.fake.discover(False)
+        self.fake.adapter.update({"Powered": on})
+
+    def bluetoothd(self, running):  # exits (its links end without a word) or starts again
+        if running:
+            self.fake.bus.request_name("org.bluez")
+            return
+        self.fake.bus.release_name("org.bluez")
+        for device in self.fake.devices:
+            self.fake.drop(device)
+
+    def replug(self):  # the adapter the devices are on is pulled out and plugged in again
+        adapter = self.fake.adapter
+        del self.fake.objects[adapter.path]
+        self.fake.InterfacesRemoved(adapter.path, [adapter.interface])
+        yield from self.sleep(0.3)
+        self.fake.export(adapter, signal=True)
 
 
 def reports_of(s, address):
@@ -451,6 +481,27 @@ WORLDS = {
                ("check", lambda s: s.fake.events.count("Closed " + ADDRESS) < s.fake.events.count("Disconnect " + ADDRESS),
                 "the old link closed before the reselect"), ("resumed",)]
         + [("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
+    # bluetoothd exits while connected: the loss is reported, the radio is unusable until bluetoothd returns.
+    "bluetoothd_restarts": ("on", ["meter"], CONNECT_TO_METER + [
+        ("readings",), ("bluetoothd", False),
+        ("log", r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)'),
+        ("log", "Bluetooth Disabled- Make sure your Bluetooth is turned on"), ("status", "No usable Bluetooth adapter.*"),
+        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",), "quit"]),
+    # Discovery goes on across power cycles, also for a scan asked while off; BlueZ's own is stopped with the scan.
+    "scan_across_power_cycle": ("busy", ["meter", "newcomer"], SCAN_FOR_METER + [
+        "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
+        ("power", False), "scan off", "scan on", ("power", True), ("rows", METER, "Newcomer"),
+        ("status", "Scanning: 2 devices listed"), "quit"]),
+    # The powered adapter is used, and found again when its dongle is replugged. A quit waits for BlueZ, but not for long.
+    "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
+        ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
+        "select " + METER, ("readings",), ("mark",), "quit",
+        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ")]),
+    # Connected, but with nothing to read: the status says so. Quitting closes the link.
+    "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
+        ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
+        ("check", lambda s: s.fake.events.index("Closed " + ADDRESS) < s.fake.events.index("Program ended"),
+         "the program ended before BlueZ closed the link")]),
 }
 
 
