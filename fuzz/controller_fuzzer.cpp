@@ -1,8 +1,6 @@
-// The controller on the fake platform under whatever a byte stream decides:
-// the user's scan switch and row selections, and everything a radio can
-// report, in any order a real stack could deliver it, including answers that
-// arrive after their connection is gone. After each step it checks what must
-// always hold, whatever the radio sent.
+// The controller on the fake platform under whatever a byte stream decides: the user's scan switch
+// and row selections, and the radio's reports, links and answers in any order a real stack could
+// deliver them, also after their connection is gone. After each step it checks what must always hold.
 #include "fake_platform.h"
 #include "text_checks.h"
 
@@ -51,8 +49,7 @@ ble::Uuid pickUuid(ByteReader& reader)
     return ble::Uuid::fromShort(choice < 2 ? 0xFF01 + choice : reader.below(65536));
 }
 
-// Mostly up to a frame's length, or anything else a device might send, or nothing; the frame
-// fuzzer has the frames.
+// Up to a frame's length, now and then longer, or nothing; the frame fuzzer has the frames.
 std::optional<ble::Bytes> pickValue(ByteReader& reader)
 {
     const auto text = reader.text(reader.below(4) == 0 ? 600 : 19);

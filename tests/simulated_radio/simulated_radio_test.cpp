@@ -78,19 +78,6 @@ protected:
         clock->advanceBy(span);
         return std::exchange(recorder->lines, {});
     }
-    void connectMeter()
-    {
-        start();
-        central->connectPeripheral(meter);
-        meter->setDelegate(recorder);
-        after(Duration{1'000});
-        meter->discoverServices();
-        after(Duration{1'000});
-        const auto services = meter->services().value();
-        for (const auto& service : services)
-            meter->discoverCharacteristics(service);
-        ASSERT_EQ(after(Duration{1'000}), (Lines{"FF00", "180A"}));
-    }
     std::shared_ptr<ble::Characteristic> characteristic(std::uint16_t uuid) const
     {
         const auto services = meter->services().value();
@@ -153,14 +140,18 @@ TEST_F(SimulatedRadio, APendingConnectionKeepsNeitherTheClockNorItsPeripheralAli
 
 TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasurementNotifies)
 {
-    connectMeter();
+    start();
+    central->connectPeripheral(meter);
+    meter->setDelegate(recorder);
+    after(Duration{1'000});
+    meter->discoverServices();
+    after(Duration{1'000});
+    for (const auto& service : meter->services().value_or(std::vector<std::shared_ptr<ble::Service>>{}))
+        meter->discoverCharacteristics(service);
+    ASSERT_EQ(after(Duration{1'000}), (Lines{"FF00", "180A"}));
     const auto request = characteristic(0xFF01);
     const auto measurement = characteristic(0xFF02);
-    struct Step {
-        std::function<void()> action;
-        Lines reported;
-    };
-    const Step steps[] = {
+    const std::pair<std::function<void()>, Lines> steps[] = {
         {[&] { meter->readValue(characteristic(0x2A29)); }, {"2A29 Simulated Instruments"}},
         {[&] { meter->readValue(measurement); }, {"FF02  error"}},
         {[&] { meter->setNotifyValue(true, request); }, {"FF01 off error"}},
@@ -178,10 +169,10 @@ TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasuremen
          {"disconnected"}},
         {[&] { central->cancelPeripheralConnection(meter); }, {}},
     };
-    for (const auto& step : steps) {
-        step.action();
+    for (const auto& [action, reported] : steps) {
+        action();
         EXPECT_EQ(recorder->lines, Lines{}) << "answered from inside the call";
-        EXPECT_EQ(after(Duration{100}), step.reported);
+        EXPECT_EQ(after(Duration{100}), reported);
     }
     EXPECT_FALSE(measurement->isNotifying());
     EXPECT_FALSE(meter->services()) << "a new connection discovers the services anew";
