@@ -140,7 +140,9 @@ TEST_F(SimulatedRadio, APendingConnectionKeepsNeitherTheClockNorItsPeripheralAli
 
 TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasurementNotifies)
 {
-    start();
+    auto world = defaultWorld();
+    world.timing.connection = Duration{1}; // a new connection stands before an old answer is due
+    start(world);
     central->connectPeripheral(meter);
     meter->setDelegate(recorder);
     after(Duration{1'000});
@@ -168,6 +170,13 @@ TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasuremen
          },
          {"disconnected"}},
         {[&] { central->cancelPeripheralConnection(meter); }, {}},
+        {[&] { central->connectPeripheral(meter); }, {"connected"}},
+        // The answer asked for on a closed connection is not given on the next one.
+        {[&] {
+             meter->discoverServices(), central->cancelPeripheralConnection(meter),
+                 central->connectPeripheral(meter);
+         },
+         {"connected", "disconnected"}},
     };
     for (const auto& [action, reported] : steps) {
         action();
