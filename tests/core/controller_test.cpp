@@ -361,17 +361,13 @@ TEST_F(Controller, CharacteristicWalkReadsSubscribesAndTakesOnlyFF01ForTheReques
 TEST_F(Controller, SubscriptionAnswersAreLogged)
 {
     // The road has the subscription that succeeds.
-    ff02->notifying = false;
-    EXPECT_THAT(linesOf([&] {
-                    controller().peripheralDidUpdateNotificationStateForCharacteristic(meter, ff02,
-                                                                                       std::nullopt);
-                }),
-                ElementsAre(stars55, "Characteristic's value subscribed"));
-    ff02->notifying = true;
-    EXPECT_THAT(linesOf([&] {
-                    controller().peripheralDidUpdateNotificationStateForCharacteristic(meter, ff02,
-                                                                                       ble::Error{"\"No\""});
-                }),
+    const auto answer = [&](bool notifying, std::optional<ble::Error> error) {
+        ff02->notifying = notifying;
+        return linesOf(
+            [&] { controller().peripheralDidUpdateNotificationStateForCharacteristic(meter, ff02, error); });
+    };
+    EXPECT_THAT(answer(false, std::nullopt), ElementsAre(stars55, "Characteristic's value subscribed"));
+    EXPECT_THAT(answer(true, ble::Error{"\"No\""}),
                 ElementsAre(stars55, R"(Error changing notification state:Optional("\"No\""))",
                             "Subscribed. Notification has begun for: FF02"));
 }

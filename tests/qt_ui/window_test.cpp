@@ -1,7 +1,6 @@
 // The real window over the simulated radio on a virtual clock (the poll on real Qt timers), driven by
 // mouse, keyboard and screen reader: status line, reading ages, trend, log pane; the application entry.
 #include "qt_ui/application.h"
-#include "qt_ui/connection_status.h"
 #include "qt_ui/file_log_sink.h"
 #include "qt_ui/log_pane.h"
 #include "qt_ui/main_window.h"
@@ -28,7 +27,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 
 namespace qtui {
 namespace {
@@ -54,12 +52,7 @@ protected:
     // The radio's time runs on while the real timers (the poll) get their turn.
     bool advanceUntil(const std::function<bool()>& done) const
     {
-        return QTest::qWaitFor(
-            [&] {
-                clock->advanceBy(simradio::Duration{50});
-                return done();
-            },
-            10'000);
+        return QTest::qWaitFor([&] { return clock->advanceBy(simradio::Duration{50}), done(); }, 10'000);
     }
     bool showsStatus(const QString& text) const
     {
@@ -174,10 +167,10 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
     window.controller()->moistureTxtFld.lock()->setStringValue("45.5 %RH");
     const auto arrival = Clock::now();
     const auto& temperature = window.readingAge(protocol::ReadingKind::temperature);
-    const std::array<std::pair<Clock::duration, QString>, 4> ages{{{1s, "updated 1 s ago"},
-                                                                   {5900ms, "updated 5 s ago"},
-                                                                   {6500ms, "updated 6 s ago (stale)"},
-                                                                   {130s, "updated 2 min ago (stale)"}}};
+    const std::pair<Clock::duration, QString> ages[]{{1s, "updated 1 s ago"},
+                                                     {5900ms, "updated 5 s ago"},
+                                                     {6500ms, "updated 6 s ago (stale)"},
+                                                     {130s, "updated 2 min ago (stale)"}};
     for (const auto& [after, text] : ages) {
         window.showReadingAges(arrival + after);
         EXPECT_EQ(window.temperatureAge()->text(), text);
