@@ -148,7 +148,9 @@ TEST_F(Controller, RoadFromTheScanButtonToBothFieldsLogsEveryStep)
                                                    "C");
     EXPECT_EQ(platform.humidity->stringValue(), "45.6 %RH");
 
-    // One request when FF01 was found and one at the tick, none after the drop, which disarms the poll.
+    // Every service's characteristics asked for; one request when FF01 was found and one at the tick,
+    // none after the drop, which disarms the poll.
+    EXPECT_EQ(meter->of(Kind::characteristics).size(), 2u);
     const auto writes = meter->of(Kind::write);
     ASSERT_EQ(writes.size(), 2u);
     for (const auto& write : writes)
