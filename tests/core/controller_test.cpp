@@ -386,7 +386,9 @@ TEST_F(Controller, ValuesAreLoggedByteByByteWithTheKindAndTextOfAFrame)
     // Any characteristic's value is decoded, and an error that comes with it is not examined.
     const auto readable = fake::makeCharacteristic("2A00", ble::property::read);
     for (const auto& [value, lines] : cases) {
-        auto logged = linesOf([&] { platform.deliverValue(meter, readable, value, ble::Error{"ignored"}); });
+        auto logged = linesOf([&, &delivered = value] {
+            platform.deliverValue(meter, readable, delivered, ble::Error{"ignored"});
+        });
         ASSERT_EQ(logged.front(), "didUpdateValueFor characteristic UUID: 2A00");
         EXPECT_EQ(logged.at(1),
                   "data update value " +
