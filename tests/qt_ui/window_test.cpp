@@ -1,12 +1,10 @@
 // The real window over the simulated radio on a virtual clock (the poll on real Qt timers), driven by
 // mouse, keyboard and screen reader: status line, reading ages, trend, log pane; the application entry.
 #include "qt_ui/application.h"
-#include "qt_ui/connection_status.h"
 #include "qt_ui/file_log_sink.h"
 #include "qt_ui/log_pane.h"
 #include "qt_ui/main_window.h"
 #include "qt_ui/trend_chart.h"
-#include "simulated_radio/meter_model.h"
 #include "simulated_radio/qt_scheduler.h"
 #include "simulated_radio/simulated_central_manager.h"
 #include "simulated_radio/virtual_clock.h"
@@ -20,7 +18,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -30,7 +27,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 
 namespace qtui {
 namespace {
@@ -45,19 +41,6 @@ QString accessibleText(QWidget* widget, QAccessible::Text kind)
     return QAccessible::queryAccessibleInterface(widget)->text(kind);
 }
 
-// The demo world where the edge sensor's readable characteristics hold
-// measurement frames: one that parses, one that does not.
-simradio::SimulatedWorld world()
-{
-    auto world = simradio::defaultWorld();
-    world.peripherals.at(4).services = {
-        {ble::Uuid::fromShort(0xFFF0),
-         {{ble::Uuid::fromShort(0xFFF1), ble::property::read, false, simradio::measurementFrame('0', "--.-")},
-          {ble::Uuid::fromShort(0xFFF2), ble::property::read, false,
-           simradio::measurementFrame('4', "45.5")}}}};
-    return world;
-}
-
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -69,30 +52,13 @@ protected:
     // The radio's time runs on while the real timers (the poll) get their turn.
     bool advanceUntil(const std::function<bool()>& done) const
     {
-        return QTest::qWaitFor(
-            [&] {
-                clock->advanceBy(simradio::Duration{50});
-                return done();
-            },
-            10'000);
+        return QTest::qWaitFor([&] { return clock->advanceBy(simradio::Duration{50}), done(); }, 10'000);
     }
     bool showsStatus(const QString& text) const
     {
         const bool shown = advanceUntil([&] { return status() == text; });
         EXPECT_TRUE(shown) << "expected: " << text.toStdString() << "\nshown: " << status().toStdString();
         return shown;
-    }
-    bool showsReadings() const
-    {
-        return advanceUntil([&] {
-            return !window.temperatureField()->text().isEmpty() && !window.humidityField()->text().isEmpty();
-        });
-    }
-    void scanAndSelect(const QString& name)
-    {
-        window.scanButton()->click();
-        ASSERT_TRUE(advanceUntil([&] { return rowOf(name) >= 0; }));
-        window.deviceTable()->selectRow(rowOf(name));
     }
     QString status() const { return window.statusLine()->text(); }
     long count(std::string_view line) const { return std::count(log->lines.begin(), log->lines.end(), line); }
@@ -101,7 +67,6 @@ protected:
         return {log->lines.begin() + static_cast<long>(start), log->lines.end()};
     }
     QAbstractItemModel& model() const { return *window.deviceTable()->model(); }
-    QString cell(int row, int column) const { return model().index(row, column).data().toString(); }
     int rowOf(const QString& name) const
     {
         const auto found = model().match(model().index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly);
@@ -114,20 +79,17 @@ protected:
 
     std::shared_ptr<simradio::VirtualClock> clock = std::make_shared<simradio::VirtualClock>();
     std::shared_ptr<fake::Log> log = std::make_shared<fake::Log>();
-    MainWindow window{
-        {simradio::centralManagerFactory(clock, world()), log, std::make_shared<ProgramWideValues>()}};
+    MainWindow window{{simradio::centralManagerFactory(clock, simradio::defaultWorld()), log,
+                       std::make_shared<ProgramWideValues>()}};
 };
 
-TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterWhileTheStatusLineTellsEachStep)
+TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterByMouseAndKeyboard)
 {
     QTest::mouseClick(window.scanButton(), Qt::LeftButton);
     clock->advanceBy(simradio::Duration{1'000});
     EXPECT_TRUE(window.scanButton()->isChecked());
-    EXPECT_EQ(model().headerData(1, Qt::Horizontal).toString(), QStringLiteral("Signal (dBm)"));
-    const std::pair<QString, QString> listed[] = {
-        {meter, "-58"}, {"SIM Fitness Band", "-70"}, {"SIM Edge Sensor", "-99"}, {"SIM Late Tag", "-74"}};
-    for (const auto& [name, signal] : listed)
-        EXPECT_EQ(cell(rowOf(name), 1), signal) << name.toStdString();
+    for (const auto& [name, signal] : {std::pair{meter, "-58"}, {"SIM Edge Sensor", "-99"}})
+        EXPECT_EQ(model().index(rowOf(name), 1).data().toString(), signal) << name.toStdString();
     EXPECT_EQ(count("myTableViewData.count Optional(4)"), 1);
     EXPECT_EQ(status(), QStringLiteral("Scanning: 4 devices listed"));
 
@@ -142,30 +104,17 @@ TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterWhileTheStatusLineTells
     EXPECT_EQ(status(), "Connecting to " + meter + "…");
     EXPECT_FALSE(window.reconnectButton()->isEnabled());
     EXPECT_FALSE(window.agesRefreshing()) << "nothing to age yet";
-    ASSERT_TRUE(showsReadings());
+    ASSERT_TRUE(advanceUntil([&] { return !window.humidityField()->text().isEmpty(); }));
     EXPECT_TRUE(window.agesRefreshing());
     EXPECT_EQ(status(), "Connected to " + meter);
-    const QRegularExpression form(QStringLiteral("^( \\d|\\d\\d|-\\d)\\.\\d (\u02DAC|%RH)$"));
-    for (auto* field : {window.temperatureField(), window.humidityField()}) {
-        EXPECT_TRUE(form.match(field->text()).hasMatch()) << field->text().toStdString();
+    for (auto* field : {window.temperatureField(), window.humidityField()})
         EXPECT_EQ(accessibleText(field, QAccessible::Value), field->text()) << "a screen reader reads it";
-    }
     EXPECT_EQ(count("Optional(\"" + window.temperatureField()->text().left(4).toStdString() + "\")"), 1);
 
-    const QString dropped = "Disconnected from " + meter + ": Connection timed out.";
     central().loseConnection(meterId, "Connection timed out");
-    ASSERT_TRUE(showsStatus(dropped + " Reconnect connects again."));
-    EXPECT_TRUE(window.reconnectButton()->isEnabled());
-    EXPECT_FALSE(window.temperatureField()->text().isEmpty()) << "the last reading stays";
-    window.deviceTable()->clearSelection();
-    EXPECT_EQ(status(), dropped + " Select it to connect again.");
-    EXPECT_FALSE(window.reconnectButton()->isEnabled()) << "Reconnect serves the selected meter only";
-    window.deviceTable()->selectRow(rowOf(meter));
-    ASSERT_TRUE(showsStatus("Connected to " + meter));
-    central().loseConnection(meterId, "Connection timed out");
-    ASSERT_TRUE(showsStatus(dropped + " Reconnect connects again."));
+    ASSERT_TRUE(
+        showsStatus("Disconnected from " + meter + ": Connection timed out. Reconnect connects again."));
 
-    const auto framesBefore = count("data update value Optional(19 bytes)");
     const auto reconnectStart = log->lines.size();
     window.reconnectButton()->setFocus();
     QTest::keyClick(window.reconnectButton(), Qt::Key_Space);
@@ -173,54 +122,55 @@ TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterWhileTheStatusLineTells
     EXPECT_EQ(status(), "Connecting to " + meter + "…");
     EXPECT_FALSE(window.reconnectButton()->isEnabled());
     ASSERT_TRUE(showsStatus("Connected to " + meter));
-    EXPECT_TRUE(advanceUntil([&] {
-        return count("data update value Optional(19 bytes)") > framesBefore + 1;
-    })) << "readings resume";
-
-    // Scanning again empties the list until new reports come.
-    window.scanButton()->click();
-    EXPECT_EQ(model().rowCount(), 0);
-    clock->advanceBy(simradio::Duration{1'000});
-    EXPECT_EQ(model().rowCount(), 4);
 }
 
-TEST_F(WindowTest, RadioTroubleIsExplainedAndGoesOnceTheRadioIsBack)
+TEST_F(WindowTest, TheStatusLineExplainsEachLossAndReconnectServesTheSelectedMeterOnly)
 {
-    scanAndSelect(meter);
-    ASSERT_TRUE(showsStatus("Connected to " + meter));
-    central().setRadioState(ble::managerState::poweredOff);
-    ASSERT_TRUE(showsStatus(
-        "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on)."));
-    central().setRadioState(ble::managerState::unsupported);
-    ASSERT_TRUE(showsStatus("No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl "
-                            "status bluetooth) and that rfkill does not block the adapter (rfkill list)."));
-    EXPECT_FALSE(window.reconnectButton()->isEnabled()) << "nothing to reconnect with";
-    central().setRadioState(ble::managerState::poweredOn);
-    ASSERT_TRUE(showsStatus("Disconnected from " + meter +
-                            ": The Bluetooth radio was switched off. Reconnect connects again."));
-    EXPECT_TRUE(window.reconnectButton()->isEnabled());
-
-    // A scan asked for while the radio is off does not start by itself later.
-    central().setRadioState(ble::managerState::poweredOff);
-    ASSERT_TRUE(advanceUntil([&] { return status().startsWith("Bluetooth is off."); }));
-    window.scanButton()->click();
-    central().setRadioState(ble::managerState::poweredOn);
-    ASSERT_TRUE(showsStatus("Not scanning: Bluetooth was unavailable. Switch Scan off and on again."));
-    window.scanButton()->click();
-    window.scanButton()->click();
-    EXPECT_TRUE(status().startsWith("Scanning: ")) << status().toStdString();
+    using namespace ble::managerState;
+    const QString dropped = "Disconnected from " + meter + ": ";
+    const QString off =
+        "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on).";
+    const auto radio = [this](int state) { return [this, state] { central().setRadioState(state); }; };
+    const auto selectMeter = [this] { window.deviceTable()->selectRow(rowOf(meter)); };
+    const std::tuple<std::function<void()>, QString, bool> steps[] = {
+        {[this] { window.scanButton()->click(); }, "Scanning: 4 devices listed", false},
+        {selectMeter, "Connected to " + meter, false},
+        {[this] { central().loseConnection(meterId, "Connection timed out"); },
+         dropped + "Connection timed out. Reconnect connects again.", true},
+        {[this] { window.deviceTable()->clearSelection(); },
+         dropped + "Connection timed out. Select it to connect again.", false},
+        {selectMeter, "Connected to " + meter, false},
+        {radio(poweredOff), off, false},
+        {radio(unsupported),
+         "No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl status bluetooth) "
+         "and "
+         "that rfkill does not block the adapter (rfkill list).",
+         false},
+        {radio(poweredOn), dropped + "The Bluetooth radio was switched off. Reconnect connects again.", true},
+        // A scan asked for while the radio is off does not start by itself later.
+        {radio(poweredOff), off, false},
+        {[this] { window.scanButton()->click(), central().setRadioState(poweredOn); },
+         "Not scanning: Bluetooth was unavailable. Switch Scan off and on again.", false},
+        {[this] { window.scanButton()->click(), window.scanButton()->click(); }, "Scanning: 4 devices listed",
+         false}};
+    for (const auto& [step, shown, canReconnect] : steps) {
+        step();
+        ASSERT_TRUE(showsStatus(shown));
+        EXPECT_EQ(window.reconnectButton()->isEnabled(), canReconnect) << shown.toStdString();
+    }
 }
 
-TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsWithItsValueKept)
+TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNumbersJoinTheTrend)
 {
-    const QString shown = QStringLiteral("21.5 \u02DAC");
+    const QString shown = QStringLiteral("--.- \u02DAC");
     window.controller()->temperatureTxtFld.lock()->setStringValue(shown.toStdString());
+    window.controller()->moistureTxtFld.lock()->setStringValue("45.5 %RH");
     const auto arrival = Clock::now();
     const auto& temperature = window.readingAge(protocol::ReadingKind::temperature);
-    const std::array<std::pair<Clock::duration, QString>, 4> ages{{{1s, "updated 1 s ago"},
-                                                                   {5900ms, "updated 5 s ago"},
-                                                                   {6500ms, "updated 6 s ago (stale)"},
-                                                                   {130s, "updated 2 min ago (stale)"}}};
+    const std::pair<Clock::duration, QString> ages[]{{1s, "updated 1 s ago"},
+                                                     {5900ms, "updated 5 s ago"},
+                                                     {6500ms, "updated 6 s ago (stale)"},
+                                                     {130s, "updated 2 min ago (stale)"}};
     for (const auto& [after, text] : ages) {
         window.showReadingAges(arrival + after);
         EXPECT_EQ(window.temperatureAge()->text(), text);
@@ -229,13 +179,7 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsWithItsVa
     EXPECT_EQ(window.temperatureField()->palette().color(QPalette::Active, QPalette::Text),
               QApplication::palette(window.temperatureField()).color(QPalette::Disabled, QPalette::Text));
     EXPECT_EQ(window.temperatureField()->text(), shown) << "the value stays readable";
-}
 
-TEST_F(WindowTest, TrendSkipsReadingsThatAreNoNumbersWhileTheFieldShowsThem)
-{
-    scanAndSelect(QStringLiteral("SIM Edge Sensor"));
-    ASSERT_TRUE(showsReadings());
-    EXPECT_EQ(window.temperatureField()->text(), QStringLiteral("--.- \u02DAC"));
     EXPECT_EQ(window.trendChart()->summary(),
               "Temperature: no readings yet; Humidity: latest 45.5 %RH, minimum 45.5 %RH, maximum 45.5 %RH");
     EXPECT_EQ(window.trendChart()->accessibleDescription(), window.trendChart()->summary());
@@ -260,10 +204,8 @@ TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsS
 
     const auto pane = window.logPane()->text().split('\n');
     ASSERT_EQ(static_cast<std::size_t>(pane.size()), log->lines.size());
-    for (std::size_t i = 0; i < log->lines.size(); ++i) {
+    for (std::size_t i = 0; i < log->lines.size(); ++i)
         EXPECT_EQ(pane[static_cast<int>(i)].toStdString(), log->lines[i]);
-        EXPECT_FALSE(log->lines[i].starts_with("Bluetooth: ")) << log->lines[i];
-    }
     window.logButton()->click();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window.logPane()->lines()->toPlainText() == window.logPane()->text(); }));
@@ -271,7 +213,7 @@ TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsS
     EXPECT_EQ(QGuiApplication::clipboard()->text(), window.logPane()->text());
 }
 
-TEST_F(WindowTest, TabGoesRoundEveryNamedControlAndAScreenReaderReadsTheStatus)
+TEST_F(WindowTest, TabGoesRoundEveryNamedControlAndAScreenReaderReadsTheStatusAndSwitchesTheScan)
 {
     window.logButton()->click();
     window.activateWindow();
@@ -290,11 +232,9 @@ TEST_F(WindowTest, TabGoesRoundEveryNamedControlAndAScreenReaderReadsTheStatus)
     EXPECT_TRUE(window.findChild<QStatusBar*>()->isAncestorOf(window.statusLine()));
     EXPECT_EQ(accessibleText(window.statusLine(), QAccessible::Value),
               QStringLiteral("Idle. Switch Scan on to look for the meter."));
-}
 
-TEST_F(WindowTest, HidingAndShowingTheWindowIsTheViewDisappearingAndAppearing)
-{
-    // As an assistive technology switches it: toggled, not clicked.
+    // Scan switched as an assistive technology does it: toggled, not clicked. Hiding and showing the
+    // window is the view disappearing and appearing.
     QAccessible::queryAccessibleInterface(window.scanButton())
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::toggleAction());

@@ -1,6 +1,5 @@
-// The controller over the simulated radio on a virtual clock, as the soak and
-// flood checks and the benchmark programs run it, with a log that keeps
-// nothing: it counts lines and remembers the first malformed one.
+// The controller over the simulated radio on a virtual clock, as the soak and flood checks and the
+// benchmark programs run it, with a log that counts lines and remembers the first malformed one.
 #pragma once
 
 #include "fake_platform.h"
@@ -37,7 +36,7 @@ public:
 };
 
 struct SimulatedSession : fake::Window {
-    // The radio's callbacks are posted through the scheduler given, or straight to the clock.
+    // The radio's callbacks go through the scheduler given, or straight to the clock.
     explicit SimulatedSession(
         simradio::SimulatedWorld world,
         std::shared_ptr<simradio::VirtualClock> clock = std::make_shared<simradio::VirtualClock>(),

@@ -1,7 +1,6 @@
-// The application over the simulated radio, long and wide: hours of polling
-// with every answer shown and the heap flat (in the sanitizer build nothing
-// leaks either), and a flood of peripherals in one scan, each listed once.
-// The soak_run and flood_bench programs measure the same at full size.
+// The application over the simulated radio, long and wide: hours of polling with every answer shown
+// and the heap flat (in the sanitizer build nothing leaks either), and a flood of peripherals in one
+// scan, each listed once. The soak_run and flood_bench programs measure the same at full size.
 #include "simulated_session.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// A fake platform for the controller: every call the controller makes is
-// recorded, the links to the devices are tracked as a radio would, and a
-// test, a scenario or the controller fuzzer delivers the callbacks by hand.
+// A fake platform for the controller: every call the controller makes is recorded, the links to the
+// devices are tracked as a radio would, and a test or the fuzzer delivers the callbacks by hand.
 #pragma once
 
 #include "app/view_controller.h"
@@ -109,15 +108,14 @@ public:
     using Kind = Request::Kind;
 
     Peripheral(std::string identifier, std::optional<std::string> name)
-        : currentName(std::move(name)), identifier_(std::move(identifier))
+        : currentName(std::move(name)), id(std::move(identifier))
     {
     }
-    std::string identifier() const override { return identifier_; }
+    std::string identifier() const override { return id; }
     std::optional<std::string> name() const override { return currentName; }
     std::string description() const override
     {
-        return "<Peripheral: identifier = " + identifier_ + ", name = " + currentName.value_or("(null)") +
-               ">";
+        return "<Peripheral: identifier = " + id + ", name = " + currentName.value_or("(null)") + ">";
     }
     void setDelegate(std::weak_ptr<ble::PeripheralDelegate> newDelegate) override { delegate = newDelegate; }
     void discoverServices() override { requests.push_back({.kind = Kind::services}); }
@@ -143,9 +141,7 @@ public:
     std::optional<std::string> currentName;
     std::weak_ptr<ble::PeripheralDelegate> delegate;
     std::optional<std::vector<std::shared_ptr<ble::Service>>> discovered;
-
-private:
-    std::string identifier_;
+    const std::string id;
 };
 
 class CentralManager : public ble::CentralManager, public Recorder {
@@ -212,18 +208,15 @@ public:
 // A cell made from the "defaultRow" prototype, owning its text fields.
 struct Cell {
     std::shared_ptr<ScanTableCellView> view = std::make_shared<ScanTableCellView>();
-    std::shared_ptr<TextField> name = std::make_shared<TextField>("Name");
-    std::shared_ptr<TextField> id = std::make_shared<TextField>("ID");
-    std::shared_ptr<TextField> rssi = std::make_shared<TextField>("RSSI");
+    std::shared_ptr<TextField> name = std::make_shared<TextField>("Name"),
+                               id = std::make_shared<TextField>("ID"),
+                               rssi = std::make_shared<TextField>("RSSI");
 };
 
 class TableView : public ui::TableView {
 public:
     void setDelegate(std::weak_ptr<ui::TableViewDelegate> newDelegate) override { delegate = newDelegate; }
-    void setDataSource(std::weak_ptr<ui::TableViewDataSource> newDataSource) override
-    {
-        dataSource = newDataSource;
-    }
+    void setDataSource(std::weak_ptr<ui::TableViewDataSource> source) override { dataSource = source; }
     void reloadData() override { ++reloads; }
     long selectedRow() const override { return selection.empty() ? -1 : selection.front(); }
     std::vector<long> selectedRowIndexes() const override { return selection; }
