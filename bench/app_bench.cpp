@@ -35,6 +35,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -135,7 +137,9 @@ public:
 
     bool counting = false;
     long undueTimers = 0;
-    std::map<std::string, long> counts;
+    // By event type, receiver class and timer interval or widget; named once the counting is over.
+    using Key = std::tuple<QEvent::Type, const QMetaObject*, int, QWidget*>;
+    std::map<Key, long> counts;
     std::function<void()> firstPaint;
 
     bool eventFilter(QObject* receiver, QEvent* event) override
@@ -143,23 +147,39 @@ public:
         const auto type = event->type();
         if (type == QEvent::Paint && firstPaint)
             std::exchange(firstPaint, {})();
-        if (!counting)
+        if (!counting || (type != QEvent::Timer && type != QEvent::SockAct && type != QEvent::MetaCall &&
+                          type != QEvent::UpdateRequest && type != QEvent::Paint))
             return false;
-        std::string what = receiver->metaObject()->className();
-        if (const auto* timer = qobject_cast<QTimer*>(receiver))
-            what += " " + std::to_string(timer->interval()) + " ms";
-        if (type == QEvent::Timer) {
-            const bool due = what == "QTimer 2000 ms" || what == "QTimer 1000 ms" ||
-                             (simulatedRadio_ && what == "QSingleShotTimer");
-            undueTimers += due ? 0 : 1;
-        }
-        if (type == QEvent::Timer || type == QEvent::SockAct || type == QEvent::MetaCall ||
-            type == QEvent::UpdateRequest || type == QEvent::Paint)
-            ++counts[QMetaEnum::fromType<QEvent::Type>().valueToKey(type) + (" " + what)];
+        const auto* timer = qobject_cast<QTimer*>(receiver);
+        const int interval = timer ? timer->interval() : -1;
+        // Widgets stay for the whole run; timers and other receivers may not.
+        ++counts[{type, receiver->metaObject(), interval, qobject_cast<QWidget*>(receiver)}];
+        const bool due = interval == 2000 || interval == 1000 ||
+                         (simulatedRadio_ && !timer && receiver->metaObject()->className() == singleShot);
+        if (type == QEvent::Timer && !due)
+            ++undueTimers;
         return false;
     }
 
+    // "Timer QTimer 1000 ms", "Paint QLineEdit Humidity age", ...
+    std::map<std::string, long> namedCounts() const
+    {
+        std::map<std::string, long> named;
+        for (const auto& [key, count] : counts) {
+            const auto& [type, metaObject, interval, widget] = key;
+            std::string name = QMetaEnum::fromType<QEvent::Type>().valueToKey(type);
+            name += std::string(" ") + metaObject->className();
+            if (interval >= 0)
+                name += " " + std::to_string(interval) + " ms";
+            if (widget)
+                name += " " + widget->accessibleName().toStdString();
+            named[name] += count;
+        }
+        return named;
+    }
+
 private:
+    static constexpr std::string_view singleShot = "QSingleShotTimer";
     bool simulatedRadio_;
 };
 
@@ -328,7 +348,7 @@ private:
             figure("frame_to_field_p50", at(0.5));
             figure("frame_to_field_p99", at(0.99));
         }
-        for (const auto& [what, count] : events_.counts)
+        for (const auto& [what, count] : events_.namedCounts())
             std::fprintf(stderr, "bench-events %s %.1f\n", what.c_str(), count * per100);
         figure("accessibility_active_at_end", QAccessible::isActive());
         QTimer::singleShot(0, [] { QApplication::quit(); });

@@ -65,6 +65,9 @@ QLineEdit* makeInfoLine(const QString& accessibleName, QWidget* parent)
     QPalette palette = line->palette();
     palette.setBrush(QPalette::Base, palette.window());
     line->setPalette(palette);
+    // Opaque: its text changes every second, and an opaque widget repaints
+    // alone, without the window behind it.
+    line->setAutoFillBackground(true);
     return line;
 }
 

@@ -78,10 +78,11 @@ QString TrendChart::summary() const
 void TrendChart::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
+    // The frame on whole pixels, without antialiasing, which would blend every pixel of it.
     painter.fillRect(rect(), palette().base());
     painter.setPen(palette().mid().color());
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    painter.setRenderHint(QPainter::Antialiasing);
 
     // The time axis spans the kept readings of both kinds.
     double first = std::numeric_limits<double>::infinity();
@@ -126,7 +127,9 @@ void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF&
         else
             path.lineTo(at);
     }
-    painter.setPen(QPen(trace.colour, 1.5));
+    // A thin pen: the raster engine draws it straight, where a wider one is
+    // outlined and filled anew at every reading.
+    painter.setPen(QPen(trace.colour, 1.0));
     painter.drawPath(path);
 }
 
