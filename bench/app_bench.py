@@ -95,11 +95,10 @@ class Run:
 
     def read(self):
         for raw in self.app.stderr:
-            kind, *rest = raw.decode(errors="replace").split()
-            if kind == "bench" and len(rest) == 2:
-                self.figures[rest[0]] = float(rest[1])
-            elif kind == "bench-events" and len(rest) == 2:
-                self.events[rest[0]] = float(rest[1])
+            kind, _, rest = raw.decode(errors="replace").strip().partition(" ")
+            name, _, value = rest.rpartition(" ")
+            if kind in ("bench", "bench-events") and name:
+                (self.figures if kind == "bench" else self.events)[name] = float(value)
 
     def end(self):
         if self.app.poll() is None:
@@ -197,6 +196,10 @@ def main(program, seconds, short):
         for row in run.rows(seconds, short):
             print("|".join("%.2f" % part if isinstance(part, float) else "-" if part is None else str(part)
                            for part in row))
+    if os.environ.get("BENCH_EVENTS"):  # what woke the GUI thread, per 100 polls
+        for run in runs:
+            for what, count in sorted(run.events.items()):
+                print("%s: %s %.0f" % (run.label, what, count), file=sys.stderr)
     if failed:
         print("app_bench failed: %s" % ", ".join(failed), file=sys.stderr)
     return 1 if failed else 0

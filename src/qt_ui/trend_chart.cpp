@@ -38,6 +38,8 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
     // Reached with Tab, so that a screen reader announces the summary.
     setFocusPolicy(Qt::TabFocus);
     setMinimumHeight(120);
+    // It paints every pixel of itself: nothing behind it needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TrendChart::addReading(protocol::ReadingKind kind, double value,
@@ -55,9 +57,11 @@ void TrendChart::addReading(protocol::ReadingKind kind, double value,
     trace.points.emplace_back(std::chrono::duration<double>(at - *start_).count(), value);
     if (trace.points.size() > capacity)
         trace.points.pop_front();
-    const auto text = summary();
-    setAccessibleDescription(text);
-    setToolTip(text);
+    // A screen reader hears of a new description only when the words changed.
+    if (const auto text = summary(); text != accessibleDescription()) {
+        setAccessibleDescription(text);
+        setToolTip(text);
+    }
     update();
 }
 
