@@ -1,5 +1,5 @@
-// app_bench demo|bluez SECONDS: the application's window as thermohygro-demo
-// (simulated radio) or thermohygro (Qt Bluetooth) builds it, driven like a
+// app_bench_demo SECONDS, app_bench_bluez SECONDS: the application's window as
+// thermohygro-demo (simulated radio) or thermohygro (Qt Bluetooth) builds it, driven like a
 // user: once the window is shown and the radio is on, Scan is switched on;
 // the meter's row is selected as soon as it is listed; then the poll runs
 // for SECONDS and the program quits. The log goes to standard output as in
@@ -8,11 +8,9 @@
 // monotonic time in seconds at which the parent started this process, dates
 // the process start. bench/app_bench.py runs it and makes the table.
 #include "app/program_wide.h"
-#include "qt_bluetooth/qt_central_manager.h"
+#include "bench_radio.h"
 #include "qt_ui/file_log_sink.h"
 #include "qt_ui/main_window.h"
-#include "simulated_radio/qt_scheduler.h"
-#include "simulated_radio/simulated_central_manager.h"
 
 #include <QAbstractItemModel>
 #include <QAccessible>
@@ -185,34 +183,30 @@ private:
 
 class Bench {
 public:
-    Bench(bool simulated, std::chrono::seconds span)
-        : simulated_(simulated), span_(span), meterName_(simulated ? "SIM Thermo-Hygrometer" : "TH-Meter"),
-          events_(simulated)
+    explicit Bench(std::chrono::seconds span)
+        : span_(span), diagnostics_(std::make_shared<qtui::DiagnosticLog>()),
+          radio_(bench::makeRadio(diagnostics_)), events_(radio_.onTimers)
     {
     }
 
     int run(QApplication& app)
     {
-        const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
         auto log = std::make_shared<TimedLog>(
             std::make_shared<qtui::FileLogSink>(),
             [this](std::string_view line, Clock::time_point at) { logged(line, at); });
-        ble::CentralManagerFactory radio =
-            simulated_ ? simradio::centralManagerFactory(std::make_shared<simradio::QtScheduler>(),
-                                                         simradio::defaultWorld())
-                       : qtble::centralManagerFactory(diagnostics);
         // As the application entry builds it.
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/io.github.thermohygro.ThermoHygro.svg")));
-        qtui::MainWindow window({std::move(radio), log, std::make_shared<ProgramWideValues>()});
+        qtui::MainWindow window(
+            {std::move(radio_.makeCentralManager), log, std::make_shared<ProgramWideValues>()});
         window_ = &window;
-        diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
+        diagnostics_->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
         timeFields();
         watchRows();
         events_.firstPaint = [this] { QTimer::singleShot(0, [this] { shown(); }); };
         app.installEventFilter(&events_);
         window.show();
         const int exitCode = app.exec();
-        diagnostics->setListener({});
+        diagnostics_->setListener({});
         app.removeEventFilter(&events_);
         return exitCode != 0 ? exitCode : (pollEnd_ ? 0 : 1);
     }
@@ -246,7 +240,7 @@ private:
         auto* model = window_->deviceTable()->model();
         const auto look = [this, model] {
             for (int row = 0; row < model->rowCount() && !rowListed_; ++row)
-                if (model->index(row, 0).data().toString() == meterName_) {
+                if (model->index(row, 0).data().toString() == radio_.meterName) {
                     rowListed_ = Clock::now();
                     figure("scan_to_row", milliseconds(*rowListed_ - *scanStarted_));
                     QTimer::singleShot(0, [this, row] { select(row); });
@@ -354,9 +348,9 @@ private:
         QTimer::singleShot(0, [] { QApplication::quit(); });
     }
 
-    const bool simulated_;
     const Clock::duration span_;
-    const QString meterName_;
+    std::shared_ptr<qtui::DiagnosticLog> diagnostics_;
+    bench::Radio radio_;
     qtui::MainWindow* window_ = nullptr;
     EventCounter events_;
     std::vector<std::shared_ptr<TimedField>> timedFields_;
@@ -373,11 +367,11 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 || (std::string(argv[1]) != "demo" && std::string(argv[1]) != "bluez")) {
-        std::fprintf(stderr, "usage: app_bench demo|bluez SECONDS\n");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s SECONDS_OF_POLLING\n", argv[0]);
         return 2;
     }
     QApplication app(argc, argv);
-    Bench bench(std::string(argv[1]) == "demo", std::chrono::seconds(std::atoi(argv[2])));
+    Bench bench(std::chrono::seconds(std::atoi(argv[1])));
     return bench.run(app);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""The application figures: runs bench/app_bench as thermohygro-demo builds the
-window (the simulated radio) and as thermohygro does (Qt Bluetooth, over the
+"""The application figures: runs bench/app_bench_demo, the window as
+thermohygro-demo builds it (the simulated radio), and bench/app_bench_bluez, as
+thermohygro does (Qt Bluetooth, over the
 fake BlueZ of tests/bluez on a private system bus), each with accessibility off
 and on. Off, the window is offscreen; on, it is on a virtual X display
 (Xvfb), because Qt's offscreen platform has no accessibility bridge: a private
@@ -8,7 +9,7 @@ session bus runs the accessibility bus, and Qt's bridge is forced on as if a
 screen reader listened. The four runs are started a few seconds apart, so that
 their start-ups do not meet, and then poll side by side. Prints the rows of
 bench/run.sh's table, "row|FIGURE|VALUE|UNIT|TARGET" or "note|TEXT".
-Usage: app_bench.py APP_BENCH SECONDS_OF_POLLING"""
+Usage: app_bench.py BENCH_FOLDER SECONDS_OF_POLLING"""
 
 import os, subprocess, sys, tempfile, threading, time  # noqa: E401
 
@@ -51,7 +52,7 @@ SESSION_CONFIG = """<busconfig><type>session</type><listen>unix:path=%s</listen>
 
 
 class Run:
-    def __init__(self, program, radio, accessible, seconds, folder, display):
+    def __init__(self, programs, radio, accessible, seconds, folder, display):
         self.radio, self.accessible, self.figures, self.events = radio, accessible, {}, {}
         self.label = "%s a11y %s" % ("demo" if radio == "demo" else "bluez", "on" if accessible else "off")
         self.daemons, self.fake = [], None
@@ -81,7 +82,7 @@ class Run:
                 self.stamp(method, times)
             environment.update(DBUS_SYSTEM_BUS_ADDRESS=address, BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66")
         environment["BENCH_SPAWNED_AT"] = repr(time.monotonic())
-        self.app = subprocess.Popen([program, radio, str(seconds)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+        self.app = subprocess.Popen([os.path.join(programs, "app_bench_" + radio), str(seconds)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                     env=environment)
         threading.Thread(target=self.read, daemon=True).start()
 
@@ -161,7 +162,7 @@ def virtual_display():
         return server, ":" + numbers.readline().strip()
 
 
-def main(program, seconds, short):
+def main(programs, seconds, short):
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     loop, runs = GLib.MainLoop(), []
     server, display = virtual_display()
@@ -171,7 +172,7 @@ def main(program, seconds, short):
     deadline = time.monotonic() + len(kinds) * STAGGER_S + seconds + 60
     with tempfile.TemporaryDirectory() as folder:
         def start():
-            runs.append(Run(program, *kinds[len(runs)], seconds, folder, display))
+            runs.append(Run(programs, *kinds[len(runs)], seconds, folder, display))
             return len(runs) < len(kinds)
 
         def watch():

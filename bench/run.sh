@@ -16,7 +16,7 @@ if [ "${1:-}" = "--short" ]; then
 fi
 
 [ -f "$build_dir/CMakeCache.txt" ] || cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
-cmake --build "$build_dir" --target core_bench flood_bench app_bench >&2
+cmake --build "$build_dir" --target core_bench flood_bench app_bench_demo app_bench_bluez >&2
 
 core=$("$build_dir/bench/core_bench" --benchmark_min_time="$min_time" --benchmark_format=csv 2>/dev/null)
 skipped=$(echo "$core" | awk -F, '$9 == "true" { print $1 ": " $10 }')
@@ -26,7 +26,7 @@ if [ -n "$skipped" ]; then
 fi
 flood=$(QT_QPA_PLATFORM=offscreen "$build_dir/bench/flood_bench" "$devices" 2>/dev/null)
 # The fake BlueZ speaks D-Bus through Debian's python3-dbus, which only the system's interpreter has.
-application=$(/usr/bin/python3 bench/app_bench.py "$build_dir/bench/app_bench" "$polling_seconds")
+application=$(/usr/bin/python3 bench/app_bench.py "$build_dir/bench" "$polling_seconds")
 
 row() { # figure, value, unit, target (empty for none)
     local met="-"

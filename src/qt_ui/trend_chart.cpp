@@ -33,6 +33,10 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
     traces_[1] = {.title = tr("Humidity"),
                   .unit = QString::fromUtf8(protocol::humiditySuffix).trimmed(),
                   .colour = QColor(40, 110, 200)};
+    for (auto& trace : traces_) {
+        trace.caption.setTextFormat(Qt::PlainText);
+        updateCaption(trace);
+    }
     setAccessibleName(tr("Trend"));
     setAccessibleDescription(summary());
     // Reached with Tab, so that a screen reader announces the summary.
@@ -57,6 +61,7 @@ void TrendChart::addReading(protocol::ReadingKind kind, double value,
     trace.points.emplace_back(std::chrono::duration<double>(at - *start_).count(), value);
     if (trace.points.size() > capacity)
         trace.points.pop_front();
+    updateCaption(trace);
     // A screen reader hears of a new description only when the words changed.
     if (const auto text = summary(); text != accessibleDescription()) {
         setAccessibleDescription(text);
@@ -72,6 +77,17 @@ QString TrendChart::traceSummary(const Trace& trace) const
     return tr("%1: latest %2 %5, minimum %3 %5, maximum %4 %5")
         .arg(trace.title, QString::number(trace.points.back().y()), QString::number(trace.minimum),
              QString::number(trace.maximum), trace.unit);
+}
+
+void TrendChart::updateCaption(Trace& trace)
+{
+    const QString caption = trace.points.empty()
+                                ? trace.title
+                                : tr("%1 %2 %3  (min %4, max %5)")
+                                      .arg(trace.title, QString::number(trace.points.back().y()), trace.unit,
+                                           QString::number(trace.minimum), QString::number(trace.maximum));
+    if (caption != trace.caption.text())
+        trace.caption.setText(caption);
 }
 
 QString TrendChart::summary() const
@@ -106,14 +122,9 @@ void TrendChart::paintEvent(QPaintEvent*)
 void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF& area, double firstSecond,
                             double lastSecond) const
 {
-    const QString caption = trace.points.empty()
-                                ? trace.title
-                                : tr("%1 %2 %3  (min %4, max %5)")
-                                      .arg(trace.title, QString::number(trace.points.back().y()), trace.unit,
-                                           QString::number(trace.minimum), QString::number(trace.maximum));
     painter.setPen(palette().text().color());
     const int lineHeight = painter.fontMetrics().height();
-    painter.drawText(area.topLeft() + QPointF(0, painter.fontMetrics().ascent()), caption);
+    painter.drawStaticText(area.topLeft(), trace.caption);
     if (trace.points.size() < 2)
         return;
 
