@@ -320,7 +320,7 @@ TEST(LogPane, KeepsTheLastTenThousandLinesWithinItsBoundAndShowsThemOnceOpen)
     EXPECT_EQ(pane.lines()->document()->firstBlock().text(), QStringLiteral("5"));
     tee.writeLine("next");
     EXPECT_TRUE(QTest::qWaitFor([&] { return pane.lines()->document()->lastBlock().text() == "next"; }));
-    tee.writeLine(std::string(static_cast<std::size_t>(LogPane::maxCharacters) - 4, 'x'));
+    tee.writeLine(std::string(LogPane::maxBytes - 4, 'x'));
     tee.writeLine("last");
     EXPECT_EQ(pane.text().count(u'\n'), 1) << "older lines give way to a long one";
 }
