@@ -7,6 +7,7 @@
 #include "qt_ui/qt_run_loop.h"
 #include "qt_ui/trend_chart.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -81,6 +82,11 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
     setTabOrders();
     resize(820, 560);
 
+    nextFrame_.setSingleShot(true);
+    nextFrame_.setTimerType(Qt::PreciseTimer);
+    connect(&nextFrame_, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
     ageTimer_.setInterval(1000);
     connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
     status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
@@ -283,6 +289,25 @@ void MainWindow::showReadingAges(Clock::time_point now)
 {
     for (auto& age : ages_)
         age.show(now);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    // One paint per frame at most: in a crowded scan the list and the status
+    // line change thousands of times a second, and painting every change left
+    // the event loop no time for the radio's reports. A request that comes
+    // too early is held back until the frame is due.
+    if (event->type() == QEvent::UpdateRequest) {
+        const auto now = Clock::now();
+        if (lastPaint_ && now - *lastPaint_ < frameInterval) {
+            if (!nextFrame_.isActive())
+                nextFrame_.start(
+                    std::chrono::ceil<std::chrono::milliseconds>(*lastPaint_ + frameInterval - now));
+            return true;
+        }
+        lastPaint_ = now;
+    }
+    return QMainWindow::event(event);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

@@ -247,6 +247,28 @@ TEST_F(WindowTest, TrendSkipsReadingsThatAreNoNumbersWhileTheFieldShowsThem)
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), std::nullopt) << text;
 }
 
+// Notes the text a line edit shows at each of its paints.
+struct PaintedText : QObject {
+    QString text;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            text = static_cast<QLineEdit*>(watched)->text();
+        return false;
+    }
+};
+
+TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLost)
+{
+    PaintedText painted;
+    window.statusLine()->installEventFilter(&painted);
+    for (const auto* text : {"one", "two", "three"}) {
+        window.statusLine()->setText(text);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return painted.text == "three"; }, 1000));
+}
+
 TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsStandardOutput)
 {
     window.scanButton()->click();
