@@ -34,7 +34,7 @@ public:
                  std::chrono::seconds connectTimeout = defaultConnectTimeout);
     ~QtPeripheral() override;
 
-    std::string identifier() const override { return identifier_; }
+    const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return name_; }
     std::string description() const override;
 

@@ -112,7 +112,7 @@ public:
         : currentName(std::move(name)), identifier_(std::move(identifier))
     {
     }
-    std::string identifier() const override { return identifier_; }
+    const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return currentName; }
     std::string description() const override
     {
