@@ -88,6 +88,7 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
         QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
     });
     ageTimer_.setInterval(1000);
+    ageTimer_.setTimerType(Qt::PreciseTimer);
     connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
     status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
     connectController(std::move(backend));
@@ -274,11 +275,12 @@ void MainWindow::showDiagnostic(std::string_view line)
 void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& text)
 {
     const auto now = Clock::now();
-    auto& age = ages_[index(kind)];
-    age.readingArrived(now);
-    age.show(now);
-    if (!ageTimer_.isActive())
-        ageTimer_.start();
+    ages_[index(kind)].readingArrived(now);
+    // Every age is shown anew with each reading and then a second after the
+    // latest one: the refresh wakes the program together with the readings
+    // instead of in between them.
+    showReadingAges(now);
+    ageTimer_.start();
     const auto suffix =
         kind == protocol::ReadingKind::temperature ? protocol::temperatureSuffix : protocol::humiditySuffix;
     if (const auto value = readingValue(text, suffix))

@@ -229,6 +229,9 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsWithItsVa
     EXPECT_EQ(window.temperatureField()->palette().color(QPalette::Active, QPalette::Text),
               QApplication::palette(window.temperatureField()).color(QPalette::Disabled, QPalette::Text));
     EXPECT_EQ(window.temperatureField()->text(), shown) << "the value stays readable";
+    window.controller()->moistureTxtFld.lock()->setStringValue("45.6 %RH");
+    EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago")
+        << "a reading of either kind shows both ages";
 }
 
 TEST_F(WindowTest, TrendSkipsReadingsThatAreNoNumbersWhileTheFieldShowsThem)
