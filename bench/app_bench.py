@@ -82,8 +82,8 @@ class Run:
                 self.stamp(method, times)
             environment.update(DBUS_SYSTEM_BUS_ADDRESS=address, BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66")
         environment["BENCH_SPAWNED_AT"] = repr(time.monotonic())
-        self.app = subprocess.Popen([os.path.join(programs, "app_bench_" + radio), str(seconds)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                    env=environment)
+        self.app = subprocess.Popen([os.path.join(programs, "app_bench_" + radio), str(seconds)],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=environment)
         threading.Thread(target=self.read, daemon=True).start()
 
     def stamp(self, method, times):
