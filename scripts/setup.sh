@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-connectivity-dev libgl-dev
     xvfb fonts-dejavu-core
     dbus python3 python3-dbus python3-gi gir1.2-glib-2.0
+    at-spi2-core
     clang libclang-rt-14-dev
     dpkg-dev file lintian desktop-file-utils appstream xauth xdotool x11-utils
 )

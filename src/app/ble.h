@@ -110,7 +110,7 @@ public:
     virtual ~Peripheral() = default;
 
     // Stable identity of the device: equal identifiers are the same device.
-    virtual std::string identifier() const = 0;
+    virtual const std::string& identifier() const = 0;
     bool isEqual(const Peripheral& other) const { return identifier() == other.identifier(); }
 
     virtual std::optional<std::string> name() const = 0;

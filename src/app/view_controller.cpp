@@ -41,7 +41,16 @@ void ViewController::viewWillDisappear()
 
 void ViewController::log(std::initializer_list<std::string_view> items) const
 {
+    // Most lines are one item: it goes to the sink as it stands, uncopied.
+    if (items.size() == 1) {
+        platform_.log->writeLine(*items.begin());
+        return;
+    }
+    std::size_t length = items.size();
+    for (const auto item : items)
+        length += item.size();
     std::string line;
+    line.reserve(length);
     for (auto item = items.begin(); item != items.end(); ++item) {
         if (item != items.begin())
             line += ' ';

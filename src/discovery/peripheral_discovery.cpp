@@ -3,6 +3,8 @@
 #include "app/view_controller.h"
 
 #include <algorithm>
+#include <charconv>
+#include <limits>
 
 namespace {
 
@@ -16,12 +18,25 @@ std::string advertisementText(const ble::AdvertisementData& advertisementData)
     return logform::list(entries);
 }
 
-std::string rssiListText(const std::vector<int>& rssis)
+// "RSSI: [-58, -70]" written straight into one buffer: with thousands listed
+// it is the longest line of every report.
+std::string rssiLine(const std::vector<int>& rssis)
 {
-    std::vector<std::string> entries;
-    for (const int rssi : rssis)
-        entries.push_back(logform::decimal(rssi));
-    return logform::list(entries);
+    constexpr std::string_view head = "RSSI: [";
+    constexpr std::size_t widestEntry = std::numeric_limits<int>::digits10 + 2 + 2; // "-2147483648, "
+    std::string line(head.size() + widestEntry * rssis.size() + 1, '\0');
+    char* out = std::copy(head.begin(), head.end(), line.data());
+    char* const end = line.data() + line.size();
+    for (std::size_t i = 0; i < rssis.size(); ++i) {
+        if (i > 0) {
+            *out++ = ',';
+            *out++ = ' ';
+        }
+        out = std::to_chars(out, end, rssis[i]).ptr;
+    }
+    *out++ = ']';
+    line.resize(static_cast<std::size_t>(out - line.data()));
+    return line;
 }
 
 } // namespace
@@ -51,7 +66,7 @@ void ViewController::centralManagerDidDiscoverPeripheral(ble::CentralManager&,
     log({"Found new pheripheral devices with services"});
     log({"Peripheral name: " + logform::optionalQuoted(peripheral->name())});
     log({"Advertisement Data : " + advertisementText(advertisementData)});
-    log({"RSSI: " + rssiListText(RSSIs)});
+    log({rssiLine(RSSIs)});
     log({"Peripheral info: " + logform::printable(peripheral->description())});
     log({stars});
     log({""});

@@ -47,7 +47,7 @@ public:
                  std::shared_ptr<app::LogSink> log, LinkBudgets budgets = {});
     ~QtPeripheral() override;
 
-    std::string identifier() const override { return identifier_; }
+    const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return name_; }
     std::string description() const override;
 

@@ -7,7 +7,7 @@ namespace qtui {
 void LineEditField::setStringValue(const std::string& text)
 {
     if (lineEdit_)
-        lineEdit_->setText(QString::fromStdString(text));
+        showText(*lineEdit_, QString::fromStdString(text));
     if (observer_)
         observer_(text);
 }

@@ -13,6 +13,14 @@
 
 namespace qtui {
 
+// Sets the field's text only when it differs: the same text again would
+// only lay the text out anew and tell the accessibility tree of a change.
+inline void showText(QLineEdit& field, const QString& text)
+{
+    if (field.text() != text)
+        field.setText(text);
+}
+
 class LineEditField : public ui::TextField {
 public:
     // Told of every text the program sets, the same text again included.

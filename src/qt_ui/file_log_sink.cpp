@@ -7,9 +7,9 @@ namespace qtui {
 
 void FileLogSink::writeLine(std::string_view line)
 {
-    std::string whole;
-    whole.reserve(line.size() + 1);
-    whole.append(line);
+    // One buffer for every line: after the first lines it no longer allocates.
+    auto& whole = buffer_;
+    whole.assign(line);
     whole.push_back('\n');
     // A pipe may take a long line in parts; a signal may interrupt the write.
     std::size_t written = 0;

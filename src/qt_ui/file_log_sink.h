@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace qtui {
@@ -21,6 +22,7 @@ public:
 
 private:
     int fileDescriptor_;
+    std::string buffer_;
 };
 
 // The Bluetooth backend's own lines: to standard error, which they share

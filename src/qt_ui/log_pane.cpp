@@ -38,22 +38,29 @@ LogPane::LogPane(QWidget* parent) : QWidget(parent)
 
 void LogPane::appendLine(std::string_view line)
 {
-    kept_.push_back(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-    keptCharacters_ += kept_.back().size();
-    while (kept_.size() > maxLines || (kept_.size() > 1 && keptCharacters_ > maxCharacters)) {
-        keptCharacters_ -= kept_.front().size();
+    kept_.emplace_back(line);
+    keptBytes_ += line.size();
+    while (kept_.size() > maxLines || (kept_.size() > 1 && keptBytes_ > maxBytes)) {
+        keptBytes_ -= kept_.front().size();
         kept_.pop_front();
     }
     if (!isVisible())
         return;
     if (pending_.isEmpty())
         QTimer::singleShot(0, this, &LogPane::showPending);
-    pending_.append(kept_.back());
+    pending_.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 QString LogPane::text() const
 {
-    return QStringList(kept_.begin(), kept_.end()).join(u'\n');
+    std::string joined;
+    joined.reserve(keptBytes_ + kept_.size());
+    for (auto line = kept_.begin(); line != kept_.end(); ++line) {
+        if (line != kept_.begin())
+            joined += '\n';
+        joined += *line;
+    }
+    return QString::fromStdString(joined);
 }
 
 void LogPane::showEvent(QShowEvent* event)

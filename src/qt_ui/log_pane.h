@@ -1,7 +1,8 @@
 // The log in the window, for bug reports: the same lines as standard output,
 // the last maxLines of them, and a button that copies them all. The lines are
-// kept aside and laid out only while the pane is open, a batch per turn of the
-// event loop: a crowded scan logs thousands of long lines that nobody reads.
+// kept aside as they came, in UTF-8, and turned into text and laid out only
+// while the pane is open, a batch per turn of the event loop: a crowded scan
+// logs thousands of long lines that nobody reads.
 #pragma once
 
 #include "app/log_sink.h"
@@ -13,6 +14,7 @@
 
 #include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
 
 class QPlainTextEdit;
@@ -25,8 +27,8 @@ class LogPane : public QWidget {
 
 public:
     static constexpr int maxLines = 10'000;
-    // A bound on the kept text too, since one line can list a whole room's signal strengths.
-    static constexpr qsizetype maxCharacters = 4 * 1024 * 1024;
+    // A bound on the kept bytes too, since one line can list a whole room's signal strengths.
+    static constexpr std::size_t maxBytes = 4 * 1024 * 1024;
 
     explicit LogPane(QWidget* parent = nullptr);
 
@@ -45,8 +47,8 @@ private:
 
     QPlainTextEdit* lines_ = nullptr;
     QPushButton* copyButton_ = nullptr;
-    std::deque<QString> kept_;
-    qsizetype keptCharacters_ = 0;
+    std::deque<std::string> kept_;
+    std::size_t keptBytes_ = 0;
     // Kept lines not yet laid out in the open pane.
     QStringList pending_;
 };

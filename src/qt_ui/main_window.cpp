@@ -7,6 +7,7 @@
 #include "qt_ui/qt_run_loop.h"
 #include "qt_ui/trend_chart.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -65,6 +66,9 @@ QLineEdit* makeInfoLine(const QString& accessibleName, QWidget* parent)
     QPalette palette = line->palette();
     palette.setBrush(QPalette::Base, palette.window());
     line->setPalette(palette);
+    // Opaque: its text changes every second, and an opaque widget repaints
+    // alone, without the window behind it.
+    line->setAutoFillBackground(true);
     return line;
 }
 
@@ -78,7 +82,13 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
     setTabOrders();
     resize(820, 560);
 
+    nextFrame_.setSingleShot(true);
+    nextFrame_.setTimerType(Qt::PreciseTimer);
+    connect(&nextFrame_, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
     ageTimer_.setInterval(1000);
+    ageTimer_.setTimerType(Qt::PreciseTimer);
     connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
     status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
     connectController(std::move(backend));
@@ -265,11 +275,12 @@ void MainWindow::showDiagnostic(std::string_view line)
 void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& text)
 {
     const auto now = Clock::now();
-    auto& age = ages_[index(kind)];
-    age.readingArrived(now);
-    age.show(now);
-    if (!ageTimer_.isActive())
-        ageTimer_.start();
+    ages_[index(kind)].readingArrived(now);
+    // Every age is shown anew with each reading and then a second after the
+    // latest one: the refresh wakes the program together with the readings
+    // instead of in between them.
+    showReadingAges(now);
+    ageTimer_.start();
     const auto suffix =
         kind == protocol::ReadingKind::temperature ? protocol::temperatureSuffix : protocol::humiditySuffix;
     if (const auto value = readingValue(text, suffix))
@@ -280,6 +291,25 @@ void MainWindow::showReadingAges(Clock::time_point now)
 {
     for (auto& age : ages_)
         age.show(now);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    // One paint per frame at most: in a crowded scan the list and the status
+    // line change thousands of times a second, and painting every change left
+    // the event loop no time for the radio's reports. A request that comes
+    // too early is held back until the frame is due.
+    if (event->type() == QEvent::UpdateRequest) {
+        const auto now = Clock::now();
+        if (lastPaint_ && now - *lastPaint_ < frameInterval) {
+            if (!nextFrame_.isActive())
+                nextFrame_.start(
+                    std::chrono::ceil<std::chrono::milliseconds>(*lastPaint_ + frameInterval - now));
+            return true;
+        }
+        lastPaint_ = now;
+    }
+    return QMainWindow::event(event);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

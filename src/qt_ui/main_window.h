@@ -17,7 +17,9 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -70,7 +72,11 @@ public:
     // Shows the readings' ages at that moment; the window does so every second.
     void showReadingAges(Clock::time_point now);
 
+    // The shortest time between two paints of the window.
+    static constexpr auto frameInterval = std::chrono::milliseconds(16);
+
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -101,6 +107,8 @@ private:
     QLineEdit* statusLine_ = nullptr;
     std::array<ReadingAge, 2> ages_;
     QTimer ageTimer_;
+    std::optional<Clock::time_point> lastPaint_;
+    QTimer nextFrame_;
 
     // The adapters the controller's outlets point at; declared before the
     // controller so that they outlive it.

@@ -1,5 +1,7 @@
 #include "qt_ui/reading_age.h"
 
+#include "qt_ui/controls.h"
+
 #include <QApplication>
 #include <QPalette>
 
@@ -19,7 +21,7 @@ void ReadingAge::show(Clock::time_point now)
         return;
     const auto age = now - *arrival_;
     setStale(age >= staleAfter);
-    age_->setText(stale_ ? QObject::tr("%1 (stale)").arg(ageText(age)) : ageText(age));
+    showText(*age_, stale_ ? QObject::tr("%1 (stale)").arg(ageText(age)) : ageText(age));
 }
 
 void ReadingAge::setStale(bool stale)

@@ -33,11 +33,17 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
     traces_[1] = {.title = tr("Humidity"),
                   .unit = QString::fromUtf8(protocol::humiditySuffix).trimmed(),
                   .colour = QColor(40, 110, 200)};
+    for (auto& trace : traces_) {
+        trace.caption.setTextFormat(Qt::PlainText);
+        updateCaption(trace);
+    }
     setAccessibleName(tr("Trend"));
     setAccessibleDescription(summary());
     // Reached with Tab, so that a screen reader announces the summary.
     setFocusPolicy(Qt::TabFocus);
     setMinimumHeight(120);
+    // It paints every pixel of itself: nothing behind it needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TrendChart::addReading(protocol::ReadingKind kind, double value,
@@ -55,9 +61,12 @@ void TrendChart::addReading(protocol::ReadingKind kind, double value,
     trace.points.emplace_back(std::chrono::duration<double>(at - *start_).count(), value);
     if (trace.points.size() > capacity)
         trace.points.pop_front();
-    const auto text = summary();
-    setAccessibleDescription(text);
-    setToolTip(text);
+    updateCaption(trace);
+    // A screen reader hears of a new description only when the words changed.
+    if (const auto text = summary(); text != accessibleDescription()) {
+        setAccessibleDescription(text);
+        setToolTip(text);
+    }
     update();
 }
 
@@ -70,6 +79,17 @@ QString TrendChart::traceSummary(const Trace& trace) const
              QString::number(trace.maximum), trace.unit);
 }
 
+void TrendChart::updateCaption(Trace& trace)
+{
+    const QString caption = trace.points.empty()
+                                ? trace.title
+                                : tr("%1 %2 %3  (min %4, max %5)")
+                                      .arg(trace.title, QString::number(trace.points.back().y()), trace.unit,
+                                           QString::number(trace.minimum), QString::number(trace.maximum));
+    if (caption != trace.caption.text())
+        trace.caption.setText(caption);
+}
+
 QString TrendChart::summary() const
 {
     return traceSummary(traces_[0]) + QStringLiteral("; ") + traceSummary(traces_[1]);
@@ -78,10 +98,11 @@ QString TrendChart::summary() const
 void TrendChart::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
+    // The frame on whole pixels, without antialiasing, which would blend every pixel of it.
     painter.fillRect(rect(), palette().base());
     painter.setPen(palette().mid().color());
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    painter.setRenderHint(QPainter::Antialiasing);
 
     // The time axis spans the kept readings of both kinds.
     double first = std::numeric_limits<double>::infinity();
@@ -101,14 +122,9 @@ void TrendChart::paintEvent(QPaintEvent*)
 void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF& area, double firstSecond,
                             double lastSecond) const
 {
-    const QString caption = trace.points.empty()
-                                ? trace.title
-                                : tr("%1 %2 %3  (min %4, max %5)")
-                                      .arg(trace.title, QString::number(trace.points.back().y()), trace.unit,
-                                           QString::number(trace.minimum), QString::number(trace.maximum));
     painter.setPen(palette().text().color());
     const int lineHeight = painter.fontMetrics().height();
-    painter.drawText(area.topLeft() + QPointF(0, painter.fontMetrics().ascent()), caption);
+    painter.drawStaticText(area.topLeft(), trace.caption);
     if (trace.points.size() < 2)
         return;
 
@@ -126,7 +142,9 @@ void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF&
         else
             path.lineTo(at);
     }
-    painter.setPen(QPen(trace.colour, 1.5));
+    // A thin pen: the raster engine draws it straight, where a wider one is
+    // outlined and filled anew at every reading.
+    painter.setPen(QPen(trace.colour, 1.0));
     painter.drawPath(path);
 }
 

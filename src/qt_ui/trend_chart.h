@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QPointF>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -50,9 +51,12 @@ private:
         std::deque<QPointF> points{};
         double minimum = 0.0;
         double maximum = 0.0;
+        // Laid out once per change of its words, not at every paint.
+        QStaticText caption{};
     };
 
     QString traceSummary(const Trace& trace) const;
+    static void updateCaption(Trace& trace);
     void paintTrace(QPainter& painter, const Trace& trace, const QRectF& area, double firstSecond,
                     double lastSecond) const;
 

@@ -70,7 +70,7 @@ public:
     SimulatedPeripheral(PeripheralDescription description, std::shared_ptr<Scheduler> scheduler,
                         RadioTiming timing);
 
-    std::string identifier() const override { return description_.identifier; }
+    const std::string& identifier() const override { return description_.identifier; }
     std::optional<std::string> name() const override { return name_; }
     std::string description() const override;
 

@@ -225,6 +225,7 @@ TEST_F(Controller, ListsEachNamedPeripheralStrongerThanMinus100OnceWithItsFirstS
     late->currentName = "Late"; // a name that comes with a later report lists the device then
     platform.report(late, -61);
     EXPECT_THAT(controller().RSSIs, ElementsAre(-67, -99, 10, -61));
+    EXPECT_EQ(platform.log->lines.end()[-4], "RSSI: [-67, -99, 10, -61]");
     EXPECT_THAT(platform.log->lines, testing::Contains("Advertisement Data : [:]"));
     EXPECT_THAT(platform.log->lines,
                 testing::Contains("Peripheral info: <Peripheral: identifier = edge, name = Edge\\t>"));

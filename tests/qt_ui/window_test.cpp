@@ -179,7 +179,6 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
     EXPECT_EQ(window.temperatureField()->palette().color(QPalette::Active, QPalette::Text),
               QApplication::palette(window.temperatureField()).color(QPalette::Disabled, QPalette::Text));
     EXPECT_EQ(window.temperatureField()->text(), shown) << "the value stays readable";
-
     EXPECT_EQ(window.trendChart()->summary(),
               "Temperature: no readings yet; Humidity: latest 45.5 %RH, minimum 45.5 %RH, maximum 45.5 %RH");
     EXPECT_EQ(window.trendChart()->accessibleDescription(), window.trendChart()->summary());
@@ -189,6 +188,31 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), value) << text;
     for (std::string_view text : {"error %RH", "2a.5 %RH", "nan %RH", "1e99 %RH", " %RH", "21.5 \u02DAC"})
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), std::nullopt) << text;
+    window.controller()->moistureTxtFld.lock()->setStringValue("45.6 %RH");
+    EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago")
+        << "a reading of either kind shows both ages";
+}
+
+// Notes the text a line edit shows at each of its paints.
+struct PaintedText : QObject {
+    QString text;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            text = static_cast<QLineEdit*>(watched)->text();
+        return false;
+    }
+};
+
+TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLost)
+{
+    PaintedText painted;
+    window.statusLine()->installEventFilter(&painted);
+    for (const auto* text : {"one", "two", "three"}) {
+        window.statusLine()->setText(text);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return painted.text == "three"; }, 1000));
 }
 
 TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsStandardOutput)
@@ -260,7 +284,7 @@ TEST(LogPane, KeepsTheLastTenThousandLinesWithinItsBoundAndShowsThemOnceOpen)
     EXPECT_EQ(pane.lines()->document()->firstBlock().text(), QStringLiteral("5"));
     tee.writeLine("next");
     EXPECT_TRUE(QTest::qWaitFor([&] { return pane.lines()->document()->lastBlock().text() == "next"; }));
-    tee.writeLine(std::string(static_cast<std::size_t>(LogPane::maxCharacters) - 4, 'x'));
+    tee.writeLine(std::string(LogPane::maxBytes - 4, 'x'));
     tee.writeLine("last");
     EXPECT_EQ(pane.text().count(u'\n'), 1) << "older lines give way to a long one";
 }

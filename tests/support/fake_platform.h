@@ -111,7 +111,7 @@ public:
         : currentName(std::move(name)), id(std::move(identifier))
     {
     }
-    std::string identifier() const override { return id; }
+    const std::string& identifier() const override { return id; }
     std::optional<std::string> name() const override { return currentName; }
     std::string description() const override
     {
