@@ -492,11 +492,13 @@ WORLDS = {
         "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
         ("power", False), "scan off", "scan on", ("power", True), ("rows", METER, "Newcomer"),
         ("status", "Scanning: 2 devices listed"), "quit"]),
-    # The powered adapter is used, and found again when its dongle is replugged. A quit waits for BlueZ, but not for long.
+    # The powered adapter is used, and found again when its dongle is replugged. A quit (just before a poll) waits
+    # for BlueZ, but not for long, and polls no more meanwhile.
     "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
-        "select " + METER, ("readings",), ("mark",), "quit",
-        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ")]),
+        "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
+        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
+        ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")]),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
