@@ -482,11 +482,14 @@ WORLDS = {
                 "the old link closed before the reselect"), ("resumed",)]
         + [("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
     # bluetoothd exits while connected: the loss is reported, the radio is unusable until bluetoothd returns.
-    "bluetoothd_restarts": ("on", ["meter"], CONNECT_TO_METER + [
+    # Then it exits while a reselect waits for the old link to close: the reselect fails for that reason.
+    "bluetoothd_restarts": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [
         ("readings",), ("bluetoothd", False),
         ("log", r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)'),
         ("log", "Bluetooth Disabled- Make sure your Bluetooth is turned on"), ("status", "No usable Bluetooth adapter.*"),
-        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",), "quit"]),
+        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",),
+        "scan on", ("rows", METER), "select " + METER, ("bluetoothd", False),
+        ("log", r"Bluetooth: connection to .* failed: The Bluetooth service \(bluetoothd\) stopped\."), "quit"]),
     # Discovery goes on across power cycles, also for a scan asked while off; BlueZ's own is stopped with the scan.
     "scan_across_power_cycle": ("busy", ["meter", "newcomer"], SCAN_FOR_METER + [
         "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
