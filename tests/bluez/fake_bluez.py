@@ -49,6 +49,7 @@ DEVICES = {
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "slowly-closing-meter": {"disconnect_ms": 3000},
+    "unresolved-meter": {"address": "C4:7C:8D:6A:11:02", "names": ["TH-Meter 2"], "resolve_ms": 10**6},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -431,11 +432,13 @@ WORLDS = {
         ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: le-connection-abort-by-local \(3 attempts\)"),
         "scan off", ("status", "Could not connect to " + METER + r": le-connection-abort-by-local \(3 attempts\)\. .*"),
         ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + ["quit"]),
-    # Fails after the backend's time-out and withdraws the attempt from BlueZ.
-    "connection_times_out": ("on", ["silent-meter"], SILENT_ATTEMPT + [
+    # Fails after the backend's time-out and withdraws the attempt from BlueZ; so does a link whose services never resolve.
+    "connection_times_out": ("on", ["silent-meter", "unresolved-meter"], SILENT_ATTEMPT + [
         ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
         ("check", lambda s: 0.7 <= (time.monotonic() - s.marked[0]) / CONNECT_TIMEOUT <= 2.5, "the attempt's length"),
-        ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "quit"]),
+        ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "scan on", ("rows", "TH-Meter 2"),
+        "select TH-Meter 2", ("log", r"Bluetooth: connection to .* failed: The device's services were not resolved in time\..*"),
+        ("event", "Disconnect C4:7C:8D:6A:11:02"), "quit"]),
     # A new scan withdraws the pending attempt: no failure follows, and the meter is found again.
     "connection_cancelled": ("on", ["silent-meter"], SILENT_ATTEMPT + [
         "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
