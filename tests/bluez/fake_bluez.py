@@ -50,6 +50,7 @@ DEVICES = {
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "slowly-closing-meter": {"disconnect_ms": 3000},
     "unresolved-meter": {"address": "C4:7C:8D:6A:11:02", "names": ["TH-Meter 2"], "resolve_ms": 10**6},
+    "dropped-while-resolving": {"address": "C4:7C:8D:6A:11:03", "names": ["TH-Meter 3"], "resolve_ms": 10**6, "drop_ms": 300},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -103,6 +104,7 @@ class Obj(dbus.service.Object):
             self.update({"Connected": True})
             reply()
             GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self)
+            GLib.timeout_add(self.kind.get("drop_ms", 10**6), self.fake.drop, self)
 
     @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
     def Disconnect(self, reply, failed):
@@ -427,11 +429,13 @@ WORLDS = {
         ("status", r"Idle\. Switch Scan on .*"),
         ("check", lambda s: s.output.count("centralManagerDidUpdateState") == 2, "each state is reported once"),
         ] + SCAN_FOR_METER + ["quit"]),
-    "connection_refused": ("on", ["refusing-meter"], CONNECT_TO_METER + [
+    "connection_refused": ("on", ["refusing-meter", "dropped-while-resolving"], CONNECT_TO_METER + [
         ("log", "Failed to connect to peripheral"),
         ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: le-connection-abort-by-local \(3 attempts\)"),
         "scan off", ("status", "Could not connect to " + METER + r": le-connection-abort-by-local \(3 attempts\)\. .*"),
-        ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + ["quit"]),
+        ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + [
+        ("rows", "TH-Meter 3"), "select TH-Meter 3",  # its link drops while BlueZ resolves: Qt's error is the failure
+        ("log", r"Bluetooth: connection to .* failed: Error occurred trying to connect to remote device\."), "quit"]),
     # Fails after the backend's time-out and withdraws the attempt from BlueZ; so does a link whose services never resolve.
     "connection_times_out": ("on", ["silent-meter", "unresolved-meter"], SILENT_ATTEMPT + [
         ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
