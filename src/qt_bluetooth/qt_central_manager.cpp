@@ -6,7 +6,11 @@
 
 #include <QCoreApplication>
 #include <QMetaEnum>
-#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 
 namespace qtble {
 
@@ -269,15 +273,24 @@ void QtCentralManager::closeLinksOnQuit()
 {
     // The controller hears no more: its log ends where the user quit.
     delegate_.reset();
-    for (const auto& [identifier, peripheral] : peripherals_)
+    for (const auto& [identifier, peripheral] : peripherals_) {
+        peripheral->setDelegate({});
         peripheral->cancelConnection();
+    }
     if (openLinks_.empty())
         return;
     // A meter left connected stops advertising, and the next run would not list it.
+    // The wait runs no timers: the controller's poll would log requests that
+    // no link carries. A thread of its own ends it.
     QEventLoop closing;
     closingLinks_ = &closing;
-    QTimer::singleShot(budgets_.closingAtQuit, &closing, &QEventLoop::quit);
-    closing.exec();
+    const std::jthread deadline([&closing, wait = budgets_.closingAtQuit](const std::stop_token& stop) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        std::condition_variable_any().wait_for(lock, stop, wait, [] { return false; });
+        QMetaObject::invokeMethod(&closing, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    closing.exec(QEventLoop::X11ExcludeTimers);
     closingLinks_ = nullptr;
 }
 

@@ -344,9 +344,11 @@ void QtPeripheral::onDisconnected()
 
 void QtPeripheral::linkLost(const ble::Error& reason)
 {
+    // A connection that waits for the old link to go down fails like an attempt under way.
+    const bool waiting = std::exchange(reconnectAfterClose_, false);
     switch (link_) {
     case Link::idle:
-        return;
+        break;
     case Link::connecting:
         failConnection(reason.localizedDescription);
         return;
@@ -354,7 +356,10 @@ void QtPeripheral::linkLost(const ble::Error& reason)
     case Link::closing:
         lastControllerError_ = reason.localizedDescription;
         onDisconnected();
-        return;
+    }
+    if (waiting) {
+        budgetTimer_.stop();
+        reportFailure(reason.localizedDescription);
     }
 }
 

@@ -71,7 +71,8 @@ public:
     // A device BlueZ had forgotten advertises again.
     void onHeardAgain();
     // The link ended without a word from Qt (bluetoothd stopped): an open
-    // link is reported dropped, an attempt failed, with the reason given.
+    // link is reported dropped, an attempt (or a connection waiting for the
+    // old link to close) failed, with the reason given.
     void linkLost(const ble::Error& reason);
 
 private:

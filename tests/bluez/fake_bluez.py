@@ -49,6 +49,8 @@ DEVICES = {
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "slowly-closing-meter": {"disconnect_ms": 3000},
+    "unresolved-meter": {"address": "C4:7C:8D:6A:11:02", "names": ["TH-Meter 2"], "resolve_ms": 10**6},
+    "dropped-while-resolving": {"address": "C4:7C:8D:6A:11:03", "names": ["TH-Meter 3"], "resolve_ms": 10**6, "drop_ms": 300},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -102,6 +104,7 @@ class Obj(dbus.service.Object):
             self.update({"Connected": True})
             reply()
             GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self)
+            GLib.timeout_add(self.kind.get("drop_ms", 10**6), self.fake.drop, self)
 
     @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
     def Disconnect(self, reply, failed):
@@ -426,16 +429,20 @@ WORLDS = {
         ("status", r"Idle\. Switch Scan on .*"),
         ("check", lambda s: s.output.count("centralManagerDidUpdateState") == 2, "each state is reported once"),
         ] + SCAN_FOR_METER + ["quit"]),
-    "connection_refused": ("on", ["refusing-meter"], CONNECT_TO_METER + [
+    "connection_refused": ("on", ["refusing-meter", "dropped-while-resolving"], CONNECT_TO_METER + [
         ("log", "Failed to connect to peripheral"),
         ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: le-connection-abort-by-local \(3 attempts\)"),
         "scan off", ("status", "Could not connect to " + METER + r": le-connection-abort-by-local \(3 attempts\)\. .*"),
-        ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + ["quit"]),
-    # Fails after the backend's time-out and withdraws the attempt from BlueZ.
-    "connection_times_out": ("on", ["silent-meter"], SILENT_ATTEMPT + [
+        ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + [
+        ("rows", "TH-Meter 3"), "select TH-Meter 3",  # its link drops while BlueZ resolves: Qt's error is the failure
+        ("log", r"Bluetooth: connection to .* failed: Error occurred trying to connect to remote device\."), "quit"]),
+    # Fails after the backend's time-out and withdraws the attempt from BlueZ; so does a link whose services never resolve.
+    "connection_times_out": ("on", ["silent-meter", "unresolved-meter"], SILENT_ATTEMPT + [
         ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
         ("check", lambda s: 0.7 <= (time.monotonic() - s.marked[0]) / CONNECT_TIMEOUT <= 2.5, "the attempt's length"),
-        ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "quit"]),
+        ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "scan on", ("rows", "TH-Meter 2"),
+        "select TH-Meter 2", ("log", r"Bluetooth: connection to .* failed: The device's services were not resolved in time\..*"),
+        ("event", "Disconnect C4:7C:8D:6A:11:02"), "quit"]),
     # A new scan withdraws the pending attempt: no failure follows, and the meter is found again.
     "connection_cancelled": ("on", ["silent-meter"], SILENT_ATTEMPT + [
         "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
@@ -482,21 +489,26 @@ WORLDS = {
                 "the old link closed before the reselect"), ("resumed",)]
         + [("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
     # bluetoothd exits while connected: the loss is reported, the radio is unusable until bluetoothd returns.
-    "bluetoothd_restarts": ("on", ["meter"], CONNECT_TO_METER + [
+    # Then it exits while a reselect waits for the old link to close: the reselect fails for that reason.
+    "bluetoothd_restarts": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [
         ("readings",), ("bluetoothd", False),
         ("log", r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)'),
         ("log", "Bluetooth Disabled- Make sure your Bluetooth is turned on"), ("status", "No usable Bluetooth adapter.*"),
-        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",), "quit"]),
+        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",),
+        "scan on", ("rows", METER), "select " + METER, ("bluetoothd", False),
+        ("log", r"Bluetooth: connection to .* failed: The Bluetooth service \(bluetoothd\) stopped\."), "quit"]),
     # Discovery goes on across power cycles, also for a scan asked while off; BlueZ's own is stopped with the scan.
     "scan_across_power_cycle": ("busy", ["meter", "newcomer"], SCAN_FOR_METER + [
         "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
         ("power", False), "scan off", "scan on", ("power", True), ("rows", METER, "Newcomer"),
         ("status", "Scanning: 2 devices listed"), "quit"]),
-    # The powered adapter is used, and found again when its dongle is replugged. A quit waits for BlueZ, but not for long.
+    # The powered adapter is used, and found again when its dongle is replugged. A quit (just before a poll) waits
+    # for BlueZ, but not for long, and polls no more meanwhile.
     "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
-        "select " + METER, ("readings",), ("mark",), "quit",
-        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ")]),
+        "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
+        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
+        ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")]),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
