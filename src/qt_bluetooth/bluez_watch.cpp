@@ -27,12 +27,17 @@ QDBusMessage callBluez(const QString& path, const QString& interface, const QStr
     return message;
 }
 
+// These questions block the window's thread: a bluetoothd that hangs must
+// not hold it for D-Bus's 25 s.
+constexpr int answerWaitMs = 2000;
+
 } // namespace
 
 std::optional<BluezAdapter> chooseBluezAdapter()
 {
     const QDBusMessage reply = QDBusConnection::systemBus().call(
-        callBluez(QStringLiteral("/"), objectManager, QStringLiteral("GetManagedObjects")));
+        callBluez(QStringLiteral("/"), objectManager, QStringLiteral("GetManagedObjects")), QDBus::Block,
+        answerWaitMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return std::nullopt;
     std::optional<BluezAdapter> chosen;
@@ -55,7 +60,8 @@ bool isBluezDiscovering(const BluezAdapter& adapter)
 {
     const QDBusMessage reply = QDBusConnection::systemBus().call(
         callBluez(adapter.path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                  {adapterInterface, QStringLiteral("Discovering")}));
+                  {adapterInterface, QStringLiteral("Discovering")}),
+        QDBus::Block, answerWaitMs);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
            qdbus_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
 }
