@@ -193,26 +193,32 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
         << "a reading of either kind shows both ages";
 }
 
-// Notes the text a line edit shows at each of its paints.
+// Notes the text a line edit shows at each of its paints, or counts a widget's paints.
 struct PaintedText : QObject {
     QString text;
+    int paints = 0;
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint)
-            text = static_cast<QLineEdit*>(watched)->text();
+            ++paints, text = watched->property("text").toString();
         return false;
     }
 };
 
-TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLost)
+TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLostAndAReadingRepaintsItsFieldAlone)
 {
-    PaintedText painted;
+    PaintedText painted, behind;
     window.statusLine()->installEventFilter(&painted);
     for (const auto* text : {"one", "two", "three"}) {
         window.statusLine()->setText(text);
         QCoreApplication::processEvents();
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return painted.text == "three"; }, 1000));
+    window.temperatureField()->installEventFilter(&painted);
+    window.centralWidget()->installEventFilter(&behind);
+    window.controller()->temperatureTxtFld.lock()->setStringValue("21.5 \u02DAC");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return painted.text.startsWith("21.5"); }, 1000));
+    EXPECT_EQ(behind.paints, 0);
 }
 
 TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsStandardOutput)
