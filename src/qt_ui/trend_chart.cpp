@@ -98,10 +98,16 @@ QString TrendChart::summary() const
 void TrendChart::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    // The frame on whole pixels, without antialiasing, which would blend every pixel of it.
-    painter.fillRect(rect(), palette().base());
-    painter.setPen(palette().mid().color());
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    // The one-pixel frame as four filled edges: filling is the raster engine's
+    // fast path, where an outline is stroked.
+    const QRect all = rect();
+    painter.fillRect(all.adjusted(1, 1, -1, -1), palette().base());
+    const QBrush frame = palette().mid();
+    for (const QRect& edge :
+         {QRect(all.left(), all.top(), all.width(), 1), QRect(all.left(), all.bottom(), all.width(), 1),
+          QRect(all.left(), all.top() + 1, 1, all.height() - 2),
+          QRect(all.right(), all.top() + 1, 1, all.height() - 2)})
+        painter.fillRect(edge, frame);
     painter.setRenderHint(QPainter::Antialiasing);
 
     // The time axis spans the kept readings of both kinds.
