@@ -188,6 +188,10 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), value) << text;
     for (std::string_view text : {"error %RH", "2a.5 %RH", "nan %RH", "1e99 %RH", " %RH", "21.5 \u02DAC"})
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), std::nullopt) << text;
+    // Drawn, a pixel column keeps its first, highest, lowest and last point, each once.
+    EXPECT_EQ(thinnedToColumns(
+                  {{0.2, 5}, {0.4, 6}, {0.5, 1}, {0.7, 9}, {0.8, 7}, {0.9, 4}, {1.1, 4}, {2, 3}, {2, 3}}),
+              (std::vector<QPointF>{{0.2, 5}, {0.5, 1}, {0.7, 9}, {0.9, 4}, {1.1, 4}, {2, 3}}));
     window.controller()->moistureTxtFld.lock()->setStringValue("45.6 %RH");
     EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago")
         << "a reading of either kind shows both ages";
