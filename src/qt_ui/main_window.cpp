@@ -52,6 +52,10 @@ QLineEdit* makeReadingField(const QString& accessibleName, QWidget* parent)
     field->setFont(font);
     // Room for the widest reading, such as "-88.8 %RH".
     field->setMinimumWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("-88.8 %RHMM")));
+    // Opaque, the window's colour around its frame: a new reading repaints
+    // the field alone, not the window behind it.
+    field->setBackgroundRole(QPalette::Window);
+    field->setAutoFillBackground(true);
     return field;
 }
 

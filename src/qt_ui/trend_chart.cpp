@@ -25,6 +25,34 @@ std::optional<double> readingValue(std::string_view displayText, std::string_vie
     return value;
 }
 
+std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points)
+{
+    std::vector<QPointF> kept;
+    const auto keep = [&kept](const QPointF& point) {
+        if (kept.empty() || kept.back() != point)
+            kept.push_back(point);
+    };
+    // Of the pixel column being walked: its first, highest, lowest and last point.
+    std::array<QPointF, 4> column;
+    for (std::size_t at = 0; at < points.size(); ++at) {
+        const QPointF& point = points[at];
+        if (at > 0 && std::floor(point.x()) == std::floor(column[0].x())) {
+            if (point.y() < column[1].y())
+                column[1] = point;
+            if (point.y() > column[2].y())
+                column[2] = point;
+            column[3] = point;
+            continue;
+        }
+        if (at > 0)
+            std::for_each(column.begin(), column.end(), keep);
+        column.fill(point);
+    }
+    if (!points.empty())
+        std::for_each(column.begin(), column.end(), keep);
+    return kept;
+}
+
 TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
 {
     traces_[0] = {.title = tr("Temperature"),
@@ -98,10 +126,16 @@ QString TrendChart::summary() const
 void TrendChart::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    // The frame on whole pixels, without antialiasing, which would blend every pixel of it.
-    painter.fillRect(rect(), palette().base());
-    painter.setPen(palette().mid().color());
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    // The one-pixel frame as four filled edges: filling is the raster engine's
+    // fast path, where an outline is stroked.
+    const QRect all = rect();
+    painter.fillRect(all.adjusted(1, 1, -1, -1), palette().base());
+    const QBrush frame = palette().mid();
+    for (const QRect& edge :
+         {QRect(all.left(), all.top(), all.width(), 1), QRect(all.left(), all.bottom(), all.width(), 1),
+          QRect(all.left(), all.top() + 1, 1, all.height() - 2),
+          QRect(all.right(), all.top() + 1, 1, all.height() - 2)})
+        painter.fillRect(edge, frame);
     painter.setRenderHint(QPainter::Antialiasing);
 
     // The time axis spans the kept readings of both kinds.
@@ -133,15 +167,15 @@ void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF&
     const double low = trace.minimum == trace.maximum ? trace.minimum - 0.5 : trace.minimum;
     const double high = trace.minimum == trace.maximum ? trace.maximum + 0.5 : trace.maximum;
     const double span = std::max(lastSecond - firstSecond, 1.0);
-    QPainterPath path;
-    for (const auto& point : trace.points) {
-        const QPointF at(plot.left() + (point.x() - firstSecond) / span * plot.width(),
-                         plot.bottom() - (point.y() - low) / (high - low) * plot.height());
-        if (path.elementCount() == 0)
-            path.moveTo(at);
-        else
-            path.lineTo(at);
-    }
+    std::vector<QPointF> line;
+    line.reserve(trace.points.size());
+    for (const auto& point : trace.points)
+        line.emplace_back(plot.left() + (point.x() - firstSecond) / span * plot.width(),
+                          plot.bottom() - (point.y() - low) / (high - low) * plot.height());
+    line = thinnedToColumns(line);
+    QPainterPath path(line.front());
+    for (auto at = std::next(line.begin()); at != line.end(); ++at)
+        path.lineTo(*at);
     // A thin pen: the raster engine draws it straight, where a wider one is
     // outlined and filled anew at every reading.
     painter.setPen(QPen(trace.colour, 1.0));

@@ -17,12 +17,18 @@
 #include <deque>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace qtui {
 
 // The number a reading field shows before its unit suffix; none when the
 // text is not a finite decimal number.
 std::optional<double> readingValue(std::string_view displayText, std::string_view suffix);
+
+// The points of a line in widget coordinates, at most four a pixel column
+// (its first, highest, lowest and last, without repeats): the line looks the
+// same, and a paint costs no more after hours of readings than after minutes.
+std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points);
 
 class TrendChart : public QWidget {
     Q_OBJECT

@@ -100,6 +100,8 @@ void SimulatedPeripheral::dropConnection()
     link_ = Link::disconnected;
     ++connection_;
     servicesDiscovered_ = false;
+    unansweredRequests_ = 0;
+    heldMeasurementRequests_ = 0;
     for (const auto& service : services_) {
         service->setCharacteristicsDiscovered(false);
         for (const auto& characteristic : service->allCharacteristics())
@@ -121,9 +123,25 @@ void SimulatedPeripheral::answerLater(Duration delay, Answer answer)
     });
 }
 
+void SimulatedPeripheral::answerRequest(Duration delay, Answer answer)
+{
+    if (link_ != Link::connected)
+        return;
+    ++unansweredRequests_;
+    answerLater(delay, [connection = connection_, answer = std::move(answer)](
+                           SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
+        answer(self, delegate);
+        // The answer may have closed the connection, and its count with it.
+        if (self.connection_ != connection || --self.unansweredRequests_ > 0)
+            return;
+        for (; self.heldMeasurementRequests_ > 0; --self.heldMeasurementRequests_)
+            self.answerMeasurementRequest();
+    });
+}
+
 void SimulatedPeripheral::discoverServices()
 {
-    answerLater(timing_.serviceDiscovery, [](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
+    answerRequest(timing_.serviceDiscovery, [](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
         self.servicesDiscovered_ = true;
         if (delegate)
             delegate->peripheralDidDiscoverServices(self.shared_from_this(), std::nullopt);
@@ -165,8 +183,8 @@ std::shared_ptr<SimulatedCharacteristic> SimulatedPeripheral::ownCharacteristic(
 
 void SimulatedPeripheral::discoverCharacteristics(const std::shared_ptr<ble::Service>& service)
 {
-    answerLater(timing_.characteristicDiscovery, [service](SimulatedPeripheral& self,
-                                                           ble::PeripheralDelegate* delegate) {
+    answerRequest(timing_.characteristicDiscovery, [service](SimulatedPeripheral& self,
+                                                             ble::PeripheralDelegate* delegate) {
         const auto own = self.ownService(service.get());
         std::optional<ble::Error> error;
         if (own && self.servicesDiscovered_)
@@ -181,37 +199,38 @@ void SimulatedPeripheral::discoverCharacteristics(const std::shared_ptr<ble::Ser
 void SimulatedPeripheral::setNotifyValue(bool enabled,
                                          const std::shared_ptr<ble::Characteristic>& characteristic)
 {
-    answerLater(timing_.notificationState,
-                [enabled, characteristic](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
-                    const auto own = self.ownCharacteristic(characteristic.get());
-                    std::optional<ble::Error> error;
-                    if (!own)
-                        error = ble::Error{"The characteristic is not one of this peripheral's."};
-                    else if (!own->canNotify())
-                        error = ble::Error{"The characteristic does not support notifications."};
-                    else
-                        own->setNotifying(enabled);
-                    if (delegate)
-                        delegate->peripheralDidUpdateNotificationStateForCharacteristic(
-                            self.shared_from_this(), characteristic, error);
-                });
+    answerRequest(timing_.notificationState,
+                  [enabled, characteristic](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
+                      const auto own = self.ownCharacteristic(characteristic.get());
+                      std::optional<ble::Error> error;
+                      if (!own)
+                          error = ble::Error{"The characteristic is not one of this peripheral's."};
+                      else if (!own->canNotify())
+                          error = ble::Error{"The characteristic does not support notifications."};
+                      else
+                          own->setNotifying(enabled);
+                      if (delegate)
+                          delegate->peripheralDidUpdateNotificationStateForCharacteristic(
+                              self.shared_from_this(), characteristic, error);
+                  });
 }
 
 void SimulatedPeripheral::readValue(const std::shared_ptr<ble::Characteristic>& characteristic)
 {
-    answerLater(timing_.read, [characteristic](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
-        const auto own = self.ownCharacteristic(characteristic.get());
-        std::optional<ble::Error> error;
-        if (!own)
-            error = ble::Error{"The characteristic is not one of this peripheral's."};
-        else if ((own->properties() & ble::property::read) == 0)
-            error = ble::Error{"Reading is not permitted."};
-        else
-            own->setValue(own->storedValue().value_or(ble::Bytes{}));
-        if (delegate)
-            delegate->peripheralDidUpdateValueForCharacteristic(self.shared_from_this(), characteristic,
-                                                                error);
-    });
+    answerRequest(timing_.read,
+                  [characteristic](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
+                      const auto own = self.ownCharacteristic(characteristic.get());
+                      std::optional<ble::Error> error;
+                      if (!own)
+                          error = ble::Error{"The characteristic is not one of this peripheral's."};
+                      else if ((own->properties() & ble::property::read) == 0)
+                          error = ble::Error{"Reading is not permitted."};
+                      else
+                          own->setValue(own->storedValue().value_or(ble::Bytes{}));
+                      if (delegate)
+                          delegate->peripheralDidUpdateValueForCharacteristic(self.shared_from_this(),
+                                                                              characteristic, error);
+                  });
 }
 
 void SimulatedPeripheral::writeValue(const ble::Bytes& value,
@@ -226,7 +245,11 @@ void SimulatedPeripheral::writeValue(const ble::Bytes& value,
     // The stack refuses a write the characteristic does not allow.
     if ((own->properties() & needed) == 0)
         return;
-    if (isMeasurementRequest(value, *own))
+    if (!isMeasurementRequest(value, *own))
+        return;
+    if (unansweredRequests_ > 0)
+        ++heldMeasurementRequests_;
+    else
         answerMeasurementRequest();
 }
 

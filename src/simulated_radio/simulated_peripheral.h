@@ -108,6 +108,9 @@ private:
     // Runs the answer after the delay if this connection still stands; the
     // delegate is looked up at that moment and may be absent.
     void answerLater(Duration delay, Answer answer);
+    // A request the central waits for: the link carries one at a time, in
+    // call order, so a write asked after it reaches the device once it is answered.
+    void answerRequest(Duration delay, Answer answer);
     std::shared_ptr<SimulatedService> ownService(const ble::Service* service) const;
     std::shared_ptr<SimulatedCharacteristic>
     ownCharacteristic(const ble::Characteristic* characteristic) const;
@@ -128,6 +131,10 @@ private:
     std::uint64_t connection_ = 0;
     std::optional<MeterModel> meter_;
     std::size_t measurementRequests_ = 0;
+    // Of this connection: requests not yet answered, and the measurement
+    // requests written meanwhile, held until those before them are answered.
+    std::size_t unansweredRequests_ = 0;
+    std::size_t heldMeasurementRequests_ = 0;
 };
 
 } // namespace simradio

@@ -188,31 +188,41 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), value) << text;
     for (std::string_view text : {"error %RH", "2a.5 %RH", "nan %RH", "1e99 %RH", " %RH", "21.5 \u02DAC"})
         EXPECT_EQ(readingValue(text, protocol::humiditySuffix), std::nullopt) << text;
+    // Drawn, a pixel column keeps its first, highest, lowest and last point, each once.
+    EXPECT_EQ(thinnedToColumns(
+                  {{0.2, 5}, {0.4, 6}, {0.5, 1}, {0.7, 9}, {0.8, 7}, {0.9, 4}, {1.1, 4}, {2, 3}, {2, 3}}),
+              (std::vector<QPointF>{{0.2, 5}, {0.5, 1}, {0.7, 9}, {0.9, 4}, {1.1, 4}, {2, 3}}));
     window.controller()->moistureTxtFld.lock()->setStringValue("45.6 %RH");
     EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago")
         << "a reading of either kind shows both ages";
 }
 
-// Notes the text a line edit shows at each of its paints.
+// Notes the text a line edit shows at each of its paints, or counts a widget's paints.
 struct PaintedText : QObject {
     QString text;
+    int paints = 0;
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint)
-            text = static_cast<QLineEdit*>(watched)->text();
+            ++paints, text = watched->property("text").toString();
         return false;
     }
 };
 
-TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLost)
+TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLostAndAReadingRepaintsItsFieldAlone)
 {
-    PaintedText painted;
+    PaintedText painted, behind;
     window.statusLine()->installEventFilter(&painted);
     for (const auto* text : {"one", "two", "three"}) {
         window.statusLine()->setText(text);
         QCoreApplication::processEvents();
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return painted.text == "three"; }, 1000));
+    window.temperatureField()->installEventFilter(&painted);
+    window.centralWidget()->installEventFilter(&behind);
+    window.controller()->temperatureTxtFld.lock()->setStringValue("21.5 \u02DAC");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return painted.text.startsWith("21.5"); }, 1000));
+    EXPECT_EQ(behind.paints, 0);
 }
 
 TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsStandardOutput)

@@ -158,11 +158,16 @@ TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasuremen
         {[&] { meter->readValue(measurement); }, {"FF02  error"}},
         {[&] { meter->setNotifyValue(true, request); }, {"FF01 off error"}},
         {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {}},
-        {[&] { meter->setNotifyValue(true, measurement); }, {"FF02 on"}},
+        // The link carries the subscription before the request written after it.
+        {[&] {
+             meter->setNotifyValue(true, measurement);
+             meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse);
+         },
+         {"FF02 on", "FF02 temperature"}},
         {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withResponse); }, {}},
         {[&] { meter->writeValue({0x5F}, request, ble::WriteType::withoutResponse); }, {}},
-        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 temperature"}},
         {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 humidity"}},
+        {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 temperature"}},
         {[&] {
              // The answer to this request would come after the link is gone.
              meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse);
