@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-ctest --test-dir build --output-on-failure --timeout 600
+ctest --test-dir build --output-on-failure --timeout 600 --parallel "$(nproc)"
 
 # Every test again with AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer: any report fails the test that made it.

@@ -59,7 +59,7 @@ QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtC
     QObject::connect(&budgetTimer_, &QTimer::timeout, &context_, [this] { onBudgetExpired(); });
     // A short pause lets the adapter settle after an aborted attempt.
     retryTimer_.setSingleShot(true);
-    retryTimer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(budgets_.connection) / 10);
+    retryTimer_.setInterval(budgets_.connection / 10);
     QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { attempt(); });
 }
 
@@ -176,7 +176,7 @@ void QtPeripheral::onLinkUp()
     controller_->connectToDevice();
 }
 
-void QtPeripheral::startBudget(std::chrono::seconds budget)
+void QtPeripheral::startBudget(std::chrono::milliseconds budget)
 {
     budgetTimer_.setInterval(budget);
     budgetTimer_.start();
@@ -184,8 +184,10 @@ void QtPeripheral::startBudget(std::chrono::seconds budget)
 
 void QtPeripheral::onBudgetExpired()
 {
-    const auto within = [](std::chrono::seconds budget) {
-        return " No answer within " + std::to_string(budget.count()) + " s.";
+    const auto within = [](std::chrono::milliseconds budget) {
+        const auto tenths = budget.count() / 100;
+        const std::string fraction = tenths % 10 ? "." + std::to_string(tenths % 10) : "";
+        return " No answer within " + std::to_string(tenths / 10) + fraction + " s.";
     };
     if (std::exchange(reconnectAfterClose_, false))
         reportFailure(linkStillClosing.localizedDescription + within(budgets_.connection));

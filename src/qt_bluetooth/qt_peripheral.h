@@ -32,9 +32,9 @@ class QtCentralManager;
 struct LinkBudgets {
     // From the request to the link: the wait for a closing link to go down,
     // for a device BlueZ forgot to be heard again, and every attempt.
-    std::chrono::seconds connection{30};
+    std::chrono::milliseconds connection{std::chrono::seconds(30)};
     // From the link to its resolved services.
-    std::chrono::seconds resolution{30};
+    std::chrono::milliseconds resolution{std::chrono::seconds(30)};
     // Attempts within the connection budget, when BlueZ aborts one.
     int attempts = 3;
     // At quit, the wait for BlueZ to confirm that the links are closed.
@@ -86,7 +86,7 @@ private:
     void onLinkAnswer(const QDBusError& error);
     // Hands the link to Qt, which reports it connected once the services are resolved.
     void onLinkUp();
-    void startBudget(std::chrono::seconds budget);
+    void startBudget(std::chrono::milliseconds budget);
     void onBudgetExpired();
     // Ends the attempt under way, whatever stage it reached.
     void withdraw();

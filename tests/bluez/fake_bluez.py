@@ -10,7 +10,7 @@ import os, re, signal, subprocess, sys, tempfile, threading, time  # noqa: E401
 import dbus, dbus.mainloop.glib, dbus.service  # noqa: E401
 from gi.repository import GLib
 
-WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 2.0, 200  # the driver gives the backend 2 s to connect
+WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 1.0, 200  # the driver gives the backend 1 s to connect
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
 REQUEST = "WriteValue FF01 5e command"
 BLUEZ, MANAGER = "org.bluez.", "org.freedesktop.DBus.ObjectManager"
@@ -43,7 +43,7 @@ DEVICES = {
     "remembered": {"address": "E8:10:00:00:00:0A", "cached": "Remembered Sensor", "names": ["Remembered Sensor"],
                    "rssi": -66, "gatt": []},
     # A real adapter: aborted first attempts, slow resolution, removal, a closing link kept up.
-    "flaky-slow-meter": {"aborts": 2, "resolve_ms": 2500},
+    "flaky-slow-meter": {"aborts": 2, "resolve_ms": 1400},
     "forgetful-meter": {"forget_ms": 300},  # removed once not heard for a while, like BlueZ's 30 s
     "slow-closing-meter": {"disconnect_ms": 1000, "resolve_ms": 1000},  # like BlueZ's 2 s
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.

@@ -5,7 +5,7 @@
 // window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|STATUS". The end of
 // the input closes the window. Standard output is the application's log, the
 // backend's lines go to standard error and the status line. Connections get
-// two seconds for the link and four for service resolution, and a quit waits
+// one second for the link and two for service resolution, and a quit waits
 // half a second for BlueZ to close the links, so that tests of silent and slow
 // devices stay short.
 #include "app/program_wide.h"
@@ -59,8 +59,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
     qtui::MainWindow window(
-        {qtble::centralManagerFactory(diagnostics, {.connection = std::chrono::seconds(2),
-                                                    .resolution = std::chrono::seconds(4),
+        {qtble::centralManagerFactory(diagnostics, {.connection = std::chrono::seconds(1),
+                                                    .resolution = std::chrono::seconds(2),
                                                     .closingAtQuit = std::chrono::milliseconds(500)}),
          std::make_shared<qtui::FileLogSink>(), std::make_shared<ProgramWideValues>()});
     diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
