@@ -44,7 +44,8 @@ void QtLink::connect(const QBluetoothDeviceInfo& device, const QBluetoothAddress
     case State::idle:
         device_ = device;
         adapter_ = adapter;
-        // Where the stack brings the link up itself, Qt only waits for the resolution.
+        // Qt reports a link only once its services are resolved: without an
+        // opener of the stack's own, one budget covers both.
         startBudget(opener_ ? budgets_.connection : budgets_.connection + budgets_.resolution);
         // BlueZ keeps a closing link up for 2 s: a new connection would get
         // it, have its subscriptions refused and be dropped with it.

@@ -12,8 +12,9 @@
 
 namespace qtble {
 
-// Brings a device's link up before Qt's controller takes it over, in the
-// stack's own words.
+// Brings a device's link up before Qt's controller takes it over, so that a
+// failure comes in the stack's own words and an aborted attempt can be tried
+// again.
 class LinkOpener {
 public:
     enum class Answer {
@@ -24,13 +25,14 @@ public:
         transient,
         failed,
     };
+    // text: the stack's words for a failure; for forgotten, who forgot.
     using Done = std::function<void(Answer answer, const std::string& text)>;
 
     virtual ~LinkOpener() = default;
     // One attempt; done comes once, through the event loop, unless the
     // attempt is withdrawn first.
     virtual void open(Done done) = 0;
-    // Ends the attempt under way, or the link it opened that Qt did not take over.
+    // Ends the attempt under way. A link it opened is Qt's to close.
     virtual void withdraw() = 0;
 };
 
