@@ -9,7 +9,6 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <stop_token>
 #include <thread>
 
 namespace qtble {
@@ -32,8 +31,7 @@ QtCentralManager::create(std::weak_ptr<ble::CentralManagerDelegate> delegate,
 
 QtCentralManager::QtCentralManager(Passkey, std::weak_ptr<ble::CentralManagerDelegate> delegate,
                                    std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
-    : delegate_(std::move(delegate)), log_(std::move(log)), budgets_(budgets),
-      bluez_([this] { onBluezStopped(); }, [this] { bindAdapter(); })
+    : delegate_(std::move(delegate)), log_(std::move(log)), budgets_(budgets), extras_(makeStackExtras())
 {
 }
 
@@ -47,18 +45,18 @@ void QtCentralManager::start()
     if (const auto* application = QCoreApplication::instance())
         QObject::connect(application, &QCoreApplication::aboutToQuit, &context_,
                          [this] { closeLinksOnQuit(); });
+    extras_->watch([this] { onStackStopped(); }, [this] { bindAdapter(); });
     bindAdapter();
 }
 
 void QtCentralManager::bindAdapter()
 {
-    const auto chosen = chooseBluezAdapter();
-    const QBluetoothAddress address = chosen ? chosen->address : QBluetoothAddress();
-    if (!bluezStopped_ && localDevice_ && localDevice_->isValid() && address == adapterAddress())
+    const QBluetoothAddress address = extras_->chooseAdapter();
+    if (!stackStopped_ && localDevice_ && localDevice_->isValid() && address == adapterAddress_)
         return;
     unbindAdapter();
-    bluezStopped_ = false;
-    adapter_ = chosen;
+    stackStopped_ = false;
+    adapterAddress_ = address;
     // Qt looks the adapter up once, here; the agent reports a missing or
     // powered-off adapter within milliseconds of start(), sometimes inside
     // it: the signals are connected first.
@@ -102,15 +100,10 @@ void QtCentralManager::unbindAdapter()
     }
 }
 
-QBluetoothAddress QtCentralManager::adapterAddress() const
-{
-    return adapter_ ? adapter_->address : QBluetoothAddress();
-}
-
-void QtCentralManager::onBluezStopped()
+void QtCentralManager::onStackStopped()
 {
     // Qt notices nothing: its links stay connected and its requests go nowhere.
-    bluezStopped_ = true;
+    stackStopped_ = true;
     if (discoveryAgent_->isActive())
         discoveryAgent_->stop();
     for (const auto& [identifier, peripheral] : peripherals_)
@@ -120,14 +113,14 @@ void QtCentralManager::onBluezStopped()
 
 void QtCentralManager::onHostModeChanged()
 {
-    // Powering the adapter off ends BlueZ's discovery while Qt's agent stays active.
-    if (updateRadioState() && announcedState_ == ble::managerState::poweredOn && wantsDiscovery())
+    if (updateRadioState() && announcedState_ == ble::managerState::poweredOn && wantsDiscovery() &&
+        extras_->discoveryEndsWithPower())
         startDiscovery();
 }
 
 bool QtCentralManager::updateRadioState()
 {
-    const int state = bluezStopped_ ? ble::managerState::resetting
+    const int state = stackStopped_ ? ble::managerState::resetting
                                     : radioState(localDevice_->isValid(), localDevice_->hostMode());
     if (state == announcedState_)
         return false;
@@ -167,7 +160,7 @@ void QtCentralManager::startDiscovery()
 {
     if (discoveryAgent_->isActive())
         discoveryAgent_->stop();
-    bluezWasDiscovering_ = adapter_ && isBluezDiscovering(*adapter_);
+    extras_->discoveryStarting();
     discoveryAgent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
 }
 
@@ -176,11 +169,7 @@ void QtCentralManager::stopScan()
     scanning_ = false;
     if (discoveryAgent_->isActive() && listeners_.empty())
         discoveryAgent_->stop();
-    // Qt stops BlueZ's discovery only when it started it; a session it
-    // renewed on its own would otherwise run on.
-    if (bluezWasDiscovering_ && adapter_)
-        stopBluezDiscovery(*adapter_);
-    bluezWasDiscovering_ = false;
+    extras_->scanStopped();
     forgetUnheldPeripherals();
 }
 
@@ -221,7 +210,8 @@ std::shared_ptr<QtPeripheral> QtCentralManager::peripheralFor(const QBluetoothDe
     if (peripheral)
         peripheral->update(device, name);
     else
-        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_, budgets_);
+        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_,
+                                                    extras_->linkOpener(device.address()), budgets_);
     return peripheral;
 }
 
@@ -281,17 +271,26 @@ void QtCentralManager::closeLinksOnQuit()
         return;
     // A meter left connected stops advertising, and the next run would not list it.
     // The wait runs no timers: the controller's poll would log requests that
-    // no link carries. A thread of its own ends it.
+    // no link carries. A thread of its own ends it, and is woken early when
+    // the links closed first.
     QEventLoop closing;
     closingLinks_ = &closing;
-    const std::jthread deadline([&closing, wait = budgets_.closingAtQuit](const std::stop_token& stop) {
-        std::mutex mutex;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool closed = false;
+    std::thread deadline([&, wait = budgets_.closingAtQuit] {
         std::unique_lock lock(mutex);
-        std::condition_variable_any().wait_for(lock, stop, wait, [] { return false; });
-        QMetaObject::invokeMethod(&closing, &QEventLoop::quit, Qt::QueuedConnection);
+        if (!wake.wait_for(lock, wait, [&closed] { return closed; }))
+            QMetaObject::invokeMethod(&closing, &QEventLoop::quit, Qt::QueuedConnection);
     });
     closing.exec(QEventLoop::X11ExcludeTimers);
     closingLinks_ = nullptr;
+    {
+        const std::lock_guard lock(mutex);
+        closed = true;
+    }
+    wake.notify_one();
+    deadline.join();
 }
 
 void QtCentralManager::reportConnected(const std::shared_ptr<QtPeripheral>& peripheral)

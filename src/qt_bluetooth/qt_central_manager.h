@@ -1,16 +1,16 @@
 // The central manager over Qt Bluetooth: QBluetoothLocalDevice for the radio
 // state, QBluetoothDeviceDiscoveryAgent (low energy only, no time-out) for
-// scanning, both bound to the adapter BlueZ offers and made again whenever
-// bluetoothd or its adapters change. It translates; the controller decides.
-// Every delegate call is posted through the event loop.
+// scanning, both bound to the adapter the stack's extras choose (stack_extras.h)
+// and made again whenever the stack or its adapters change. It translates; the
+// controller decides. Every delegate call is posted through the event loop.
 #pragma once
 
 #include "app/ble.h"
 #include "app/log_sink.h"
-#include "qt_bluetooth/bluez_watch.h"
 #include "qt_bluetooth/qt_owned.h"
 #include "qt_bluetooth/qt_peripheral.h"
 #include "qt_bluetooth/scan_report_filter.h"
+#include "qt_bluetooth/stack_extras.h"
 
 #include <QBluetoothDeviceDiscoveryAgent>
 #include <QBluetoothDeviceInfo>
@@ -54,25 +54,23 @@ public:
     void reportDisconnection(const std::shared_ptr<QtPeripheral>& peripheral,
                              const std::optional<ble::Error>& error);
     // The adapter the peripherals connect through; null for Qt's default one.
-    QBluetoothAddress adapterAddress() const;
-    // Its BlueZ object path; empty when BlueZ offers none.
-    QString adapterPath() const { return adapter_ ? adapter_->path : QString(); }
+    QBluetoothAddress adapterAddress() const { return adapterAddress_; }
 
-    // A connection that waits to hear a device BlueZ forgot: discovery runs,
+    // A connection that waits to hear a device the stack forgot: discovery runs,
     // unseen by the controller, until the device is heard or nobody waits.
     void listenFor(const std::shared_ptr<QtPeripheral>& peripheral);
     void stopListeningFor(const QtPeripheral& peripheral);
 
 private:
     void start();
-    // Makes the radio's Qt objects for the adapter BlueZ now offers.
+    // Makes the radio's Qt objects for the adapter the stack now offers.
     void bindAdapter();
     void unbindAdapter();
-    void onBluezStopped();
+    void onStackStopped();
     void onHostModeChanged();
     // Whether the state changed.
     bool updateRadioState();
-    // The controller's scan stands, or a connection listens for a device BlueZ forgot.
+    // The controller's scan stands, or a connection listens for a device the stack forgot.
     bool wantsDiscovery() const { return scanning_ || !listeners_.empty(); }
     // Starts Qt's discovery afresh; a run that BlueZ ended is stopped first.
     void startDiscovery();
@@ -91,16 +89,15 @@ private:
     std::weak_ptr<ble::CentralManagerDelegate> delegate_;
     std::shared_ptr<app::LogSink> log_;
     LinkBudgets budgets_;
-    std::optional<BluezAdapter> adapter_;
+    std::shared_ptr<StackExtras> extras_;
+    QBluetoothAddress adapterAddress_;
     QtOwned<QBluetoothLocalDevice> localDevice_;
     QtOwned<QBluetoothDeviceDiscoveryAgent> discoveryAgent_;
-    bool bluezStopped_ = false;
+    bool stackStopped_ = false;
     int state_ = ble::managerState::unknown;
     std::optional<int> announcedState_;
     // The controller's scan request stands.
     bool scanning_ = false;
-    // BlueZ discovered for another client when the scan started: Qt then leaves it on.
-    bool bluezWasDiscovering_ = false;
     ScanReportFilter reports_;
     std::map<std::string, std::shared_ptr<QtPeripheral>> peripherals_;
     std::set<std::string> listeners_;
@@ -108,7 +105,6 @@ private:
     std::set<std::string> openLinks_;
     // Runs while the application quits, until the links are closed.
     QEventLoop* closingLinks_ = nullptr;
-    BluezWatch bluez_;
     // Receives the signals; declared last so that it goes first.
     QObject context_;
 };

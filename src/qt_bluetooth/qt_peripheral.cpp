@@ -1,7 +1,6 @@
 #include "qt_bluetooth/qt_peripheral.h"
 
 #include "app/log_forms.h"
-#include "qt_bluetooth/bluez_device.h"
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/qt_central_manager.h"
 
@@ -17,11 +16,7 @@ const ble::Error unknownService{"The service does not belong to this connection.
 const ble::Error unknownCharacteristic{"The characteristic does not belong to this connection."};
 const ble::Error noClientConfiguration{
     "The characteristic has no client characteristic configuration descriptor (0x2902): it cannot notify."};
-const ble::Error connectionTimedOut{"The connection attempt timed out."};
-const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
-const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
 const ble::Error droppedRequest{"The Bluetooth stack dropped the request."};
-const ble::Error remoteDisconnection{"The peripheral closed the connection."};
 
 // Qt words no text for a service's errors; their names say what failed.
 ble::Error serviceError(QLowEnergyService::ServiceError error)
@@ -51,21 +46,11 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 } // namespace
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                           std::shared_ptr<app::LogSink> log, LinkBudgets budgets)
+                           std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
+                           LinkBudgets budgets)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(std::move(log)), budgets_(budgets)
+      central_(std::move(central)), log_(log), link_(*this, std::move(log), std::move(opener), budgets)
 {
-    budgetTimer_.setSingleShot(true);
-    QObject::connect(&budgetTimer_, &QTimer::timeout, &context_, [this] { onBudgetExpired(); });
-    // A short pause lets the adapter settle after an aborted attempt.
-    retryTimer_.setSingleShot(true);
-    retryTimer_.setInterval(budgets_.connection / 10);
-    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { attempt(); });
-}
-
-QtPeripheral::~QtPeripheral()
-{
-    retireController();
 }
 
 std::string QtPeripheral::description() const
@@ -73,7 +58,7 @@ std::string QtPeripheral::description() const
     static constexpr const char* linkNames[] = {"disconnected", "connecting", "connected", "disconnecting"};
     return "<Peripheral: identifier = " + identifier_ +
            ", name = " + (name_ ? logform::quoted(*name_) : std::string("nil")) +
-           ", state = " + linkNames[static_cast<int>(link_)] + ">";
+           ", state = " + linkNames[static_cast<int>(link_.state())] + ">";
 }
 
 void QtPeripheral::update(const QBluetoothDeviceInfo& device, const std::optional<std::string>& name)
@@ -85,244 +70,49 @@ void QtPeripheral::update(const QBluetoothDeviceInfo& device, const std::optiona
 
 void QtPeripheral::connect()
 {
-    switch (link_) {
-    case Link::connected:
-        if (const auto central = central_.lock())
-            central->reportConnected(shared_from_this());
-        return;
-    case Link::connecting:
-        return;
-    case Link::closing:
-    case Link::idle:
-        startBudget(budgets_.connection);
-        // BlueZ keeps a closing link up for 2 s: a new connection would get
-        // it, have its subscriptions refused and be dropped with it.
-        if (link_ == Link::closing || retiredLinkClosing_)
-            reconnectAfterClose_ = true;
-        else
-            startConnecting();
-    }
-}
-
-void QtPeripheral::startConnecting()
-{
-    link_ = Link::connecting;
-    cancelRequested_ = false;
-    servicesRequested_ = false;
-    lastControllerError_.reset();
-    services_.reset();
-    attemptsMade_ = 0;
-    attempt();
-}
-
-void QtPeripheral::attempt()
-{
-    const unsigned number = ++attemptNumber_;
-    devicePath_.reset();
     const auto central = central_.lock();
-    const QString adapterPath = central ? central->adapterPath() : QString();
-    bluez::findDevice(device_.address(), adapterPath, context_,
-                      [this, number](const std::optional<QString>& path) {
-                          if (number == attemptNumber_)
-                              onLocated(path);
-                      });
+    link_.connect(device_, central ? central->adapterAddress() : QBluetoothAddress());
 }
 
-void QtPeripheral::onLocated(const std::optional<QString>& path)
+void QtPeripheral::linkStarting()
 {
-    if (!path) {
-        // BlueZ removes a device it has not heard for 30 s once discovery is off.
-        log("Bluetooth: BlueZ no longer knows " + description() + "; listening for it");
-        if (const auto central = central_.lock())
-            central->listenFor(shared_from_this());
-        return;
-    }
-    devicePath_ = path;
-    ++attemptsMade_;
-    bluez::connectDevice(*path, context_, [this, number = attemptNumber_](const QDBusError& error) {
-        if (number == attemptNumber_)
-            onLinkAnswer(error);
+    servicesRequested_ = false;
+    services_.reset();
+}
+
+void QtPeripheral::controllerMade(QLowEnergyController& controller)
+{
+    QObject::connect(&controller, &QLowEnergyController::discoveryFinished, &context_, [this, &controller] {
+        // A controller given up closes on its own; what it still says is old.
+        if (link_.controller() == &controller)
+            onServicesDiscovered();
     });
 }
 
-void QtPeripheral::onHeardAgain()
+void QtPeripheral::linkConnected()
 {
-    if (link_ == Link::connecting && !controller_)
-        attempt();
-}
-
-void QtPeripheral::onLinkAnswer(const QDBusError& error)
-{
-    if (!error.isValid()) {
-        onLinkUp();
-        return;
-    }
-    const std::string text = toStdString(error.message());
-    if ((bluez::isTransient(error) || bluez::isForgotten(error)) && attemptsMade_ < budgets_.attempts) {
-        log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " + description() +
-            " failed: " + text + "; trying again");
-        retryTimer_.start();
-        return;
-    }
-    failConnection(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
-}
-
-void QtPeripheral::onLinkUp()
-{
-    startBudget(budgets_.resolution);
-    makeController();
-    // Qt finds the device connected: it reports the connection as soon as
-    // BlueZ has resolved the services, at once when they are.
-    controller_->connectToDevice();
-}
-
-void QtPeripheral::startBudget(std::chrono::milliseconds budget)
-{
-    budgetTimer_.setInterval(budget);
-    budgetTimer_.start();
-}
-
-void QtPeripheral::onBudgetExpired()
-{
-    const auto within = [](std::chrono::milliseconds budget) {
-        const auto tenths = budget.count() / 100;
-        const std::string fraction = tenths % 10 ? "." + std::to_string(tenths % 10) : "";
-        return " No answer within " + std::to_string(tenths / 10) + fraction + " s.";
-    };
-    if (std::exchange(reconnectAfterClose_, false))
-        reportFailure(linkStillClosing.localizedDescription + within(budgets_.connection));
-    else if (link_ == Link::connecting && controller_)
-        failConnection(servicesNotResolved.localizedDescription + within(budgets_.resolution));
-    else if (link_ == Link::connecting)
-        failConnection(connectionTimedOut.localizedDescription + within(budgets_.connection));
-}
-
-void QtPeripheral::withdraw()
-{
-    ++attemptNumber_;
-    budgetTimer_.stop();
-    retryTimer_.stop();
-    if (const auto central = central_.lock())
-        central->stopListeningFor(*this);
-    if (controller_)
-        retireController();
-    else if (devicePath_)
-        bluez::disconnectDevice(*devicePath_);
-    devicePath_.reset();
-}
-
-void QtPeripheral::makeController()
-{
-    const auto central = central_.lock();
-    controller_.reset(QLowEnergyController::createCentral(device_, central ? central->adapterAddress()
-                                                                           : QBluetoothAddress()));
-    auto* controller = controller_.get();
-    QObject::connect(controller, &QLowEnergyController::connected, &context_, [this] { onConnected(); });
-    QObject::connect(controller, &QLowEnergyController::disconnected, &context_,
-                     [this] { onDisconnected(); });
-    QObject::connect(controller, &QLowEnergyController::errorOccurred, &context_,
-                     [this] { onControllerError(); });
-    QObject::connect(controller, &QLowEnergyController::discoveryFinished, &context_,
-                     [this] { onServicesDiscovered(); });
-}
-
-void QtPeripheral::retireController()
-{
-    if (!controller_)
-        return;
-    QObject::disconnect(controller_.get(), nullptr, &context_, nullptr);
-    if (controller_->state() == QLowEnergyController::UnconnectedState) {
-        controller_.reset();
-        return;
-    }
-    // Deleting a controller that is still connecting or connected leaves the
-    // link up; it deletes itself once closed.
-    QLowEnergyController* closing = controller_.release();
-    retiredLinkClosing_ = true;
-    QObject::connect(closing, &QObject::destroyed, &context_, [this] { onRetiredLinkClosed(); });
-    QObject::connect(closing, &QLowEnergyController::stateChanged, closing,
-                     [closing](QLowEnergyController::ControllerState state) {
-                         if (state == QLowEnergyController::UnconnectedState)
-                             closing->deleteLater();
-                     });
-    if (closing->state() != QLowEnergyController::ClosingState)
-        closing->disconnectFromDevice();
-}
-
-void QtPeripheral::onRetiredLinkClosed()
-{
-    retiredLinkClosing_ = false;
-    if (link_ == Link::idle && std::exchange(reconnectAfterClose_, false))
-        startConnecting();
-}
-
-void QtPeripheral::cancelConnection()
-{
-    switch (link_) {
-    case Link::idle:
-        // A connection that waits for a given-up link to close is withdrawn
-        // like one under way.
-        if (std::exchange(reconnectAfterClose_, false)) {
-            budgetTimer_.stop();
-            if (const auto central = central_.lock())
-                central->reportDisconnection(shared_from_this(), std::nullopt);
-        }
-        return;
-    case Link::closing:
-        // The old link's report of its end answers this cancel too.
-        reconnectAfterClose_ = false;
-        budgetTimer_.stop();
-        return;
-    case Link::connecting: {
-        withdraw();
-        link_ = Link::idle;
-        if (const auto central = central_.lock())
-            central->reportDisconnection(shared_from_this(), std::nullopt);
-        return;
-    }
-    case Link::connected:
-        link_ = Link::closing;
-        cancelRequested_ = true;
-        controller_->disconnectFromDevice();
-        return;
-    }
-}
-
-void QtPeripheral::onConnected()
-{
-    if (link_ != Link::connecting)
-        return;
-    budgetTimer_.stop();
-    link_ = Link::connected;
     if (const auto central = central_.lock())
         central->reportConnected(shared_from_this());
 }
 
-void QtPeripheral::failConnection(const std::string& text)
+void QtPeripheral::connectionFailed(const ble::Error& error)
 {
-    withdraw();
-    link_ = Link::idle;
-    reportFailure(text);
-}
-
-void QtPeripheral::reportFailure(const std::string& text)
-{
-    log("Bluetooth: connection to " + description() + " failed: " + text);
     if (const auto central = central_.lock())
-        central->reportConnectionFailure(shared_from_this(), ble::Error{text});
+        central->reportConnectionFailure(shared_from_this(), error);
 }
 
-void QtPeripheral::onControllerError()
+void QtPeripheral::linkClosed(const std::optional<ble::Error>& error)
 {
-    const std::string text = toStdString(controller_->errorString());
-    if (link_ == Link::connecting) {
-        failConnection(text);
-        return;
-    }
-    log("Bluetooth: " + description() + " reported: " + text);
-    lastControllerError_ = text;
+    servicesRequested_ = false;
+    if (const auto central = central_.lock())
+        central->reportDisconnection(shared_from_this(), error);
+}
+
+void QtPeripheral::linkFaulted(const std::string& text)
+{
     // A failed service discovery ends without discoveryFinished.
-    if (servicesRequested_ && controller_->state() != QLowEnergyController::UnconnectedState) {
+    const auto* controller = link_.controller();
+    if (servicesRequested_ && controller && controller->state() != QLowEnergyController::UnconnectedState) {
         servicesRequested_ = false;
         deliver([error = ble::Error{text}](ble::PeripheralDelegate& delegate, const auto& self) {
             delegate.peripheralDidDiscoverServices(self, error);
@@ -330,39 +120,13 @@ void QtPeripheral::onControllerError()
     }
 }
 
-void QtPeripheral::onDisconnected()
+void QtPeripheral::listen(bool wanted)
 {
-    std::optional<ble::Error> error;
-    if (!cancelRequested_)
-        error = ble::Error{lastControllerError_.value_or(remoteDisconnection.localizedDescription)};
-    link_ = Link::idle;
-    servicesRequested_ = false;
-    retireController();
-    if (const auto central = central_.lock())
-        central->reportDisconnection(shared_from_this(), error);
-    if (std::exchange(reconnectAfterClose_, false))
-        startConnecting();
-}
-
-void QtPeripheral::linkLost(const ble::Error& reason)
-{
-    // A connection that waits for the old link to go down fails like an attempt under way.
-    const bool waiting = std::exchange(reconnectAfterClose_, false);
-    switch (link_) {
-    case Link::idle:
-        break;
-    case Link::connecting:
-        failConnection(reason.localizedDescription);
-        return;
-    case Link::connected:
-    case Link::closing:
-        lastControllerError_ = reason.localizedDescription;
-        onDisconnected();
-    }
-    if (waiting) {
-        budgetTimer_.stop();
-        reportFailure(reason.localizedDescription);
-    }
+    const auto central = central_.lock();
+    if (central && wanted)
+        central->listenFor(shared_from_this());
+    else if (central)
+        central->stopListeningFor(*this);
 }
 
 void QtPeripheral::discoverServices()
@@ -374,22 +138,23 @@ void QtPeripheral::discoverServices()
         return;
     }
     // Qt discovers the services of a connection once.
-    if (controller_->state() == QLowEnergyController::DiscoveredState) {
+    if (link_.controller()->state() == QLowEnergyController::DiscoveredState) {
         deliver([](ble::PeripheralDelegate& delegate, const auto& self) {
             delegate.peripheralDidDiscoverServices(self, std::nullopt);
         });
         return;
     }
     servicesRequested_ = true;
-    controller_->discoverServices();
+    link_.controller()->discoverServices();
 }
 
 void QtPeripheral::onServicesDiscovered()
 {
     servicesRequested_ = false;
     auto& discovered = services_.emplace();
-    for (const QBluetoothUuid& uuid : controller_->services()) {
-        QtOwned<QLowEnergyService> qtService(controller_->createServiceObject(uuid));
+    QLowEnergyController& controller = *link_.controller();
+    for (const QBluetoothUuid& uuid : controller.services()) {
+        QtOwned<QLowEnergyService> qtService(controller.createServiceObject(uuid));
         if (!qtService)
             continue;
         discovered.push_back(std::make_shared<QtService>(std::move(qtService)));

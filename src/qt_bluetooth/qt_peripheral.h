@@ -1,20 +1,18 @@
-// A peripheral over Qt Bluetooth: one QLowEnergyController per connection,
-// one QLowEnergyService per discovered service. Every callback reaches the
-// delegate through the event loop, never inside the call that asked for it.
+// A peripheral over Qt Bluetooth: the GATT side of a connection, one
+// QLowEnergyService per discovered service, over the controller of its link
+// (qt_link.h). Every callback reaches the delegate through the event loop,
+// never inside the call that asked for it.
 #pragma once
 
 #include "app/ble.h"
 #include "app/log_sink.h"
 #include "qt_bluetooth/qt_gatt.h"
-#include "qt_bluetooth/qt_owned.h"
+#include "qt_bluetooth/qt_link.h"
 
 #include <QBluetoothDeviceInfo>
-#include <QDBusError>
 #include <QLowEnergyController>
 #include <QObject>
-#include <QTimer>
 
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,26 +24,14 @@ namespace qtble {
 
 class QtCentralManager;
 
-// How long a connection may take. A real adapter aborts first attempts,
-// forgets devices it no longer hears, and resolves the services of a meter
-// it has not cached slowly.
-struct LinkBudgets {
-    // From the request to the link: the wait for a closing link to go down,
-    // for a device BlueZ forgot to be heard again, and every attempt.
-    std::chrono::milliseconds connection{std::chrono::seconds(30)};
-    // From the link to its resolved services.
-    std::chrono::milliseconds resolution{std::chrono::seconds(30)};
-    // Attempts within the connection budget, when BlueZ aborts one.
-    int attempts = 3;
-    // At quit, the wait for BlueZ to confirm that the links are closed.
-    std::chrono::milliseconds closingAtQuit{1000};
-};
-
-class QtPeripheral final : public ble::Peripheral, public std::enable_shared_from_this<QtPeripheral> {
+class QtPeripheral final : public ble::Peripheral,
+                           public std::enable_shared_from_this<QtPeripheral>,
+                           private LinkOwner {
 public:
+    // The opener brings the link up where the stack needs that; null where Qt does.
     QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
-                 std::shared_ptr<app::LogSink> log, LinkBudgets budgets = {});
-    ~QtPeripheral() override;
+                 std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
+                 LinkBudgets budgets = {});
 
     const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return name_; }
@@ -67,36 +53,22 @@ public:
     void update(const QBluetoothDeviceInfo& device, const std::optional<std::string>& name);
     // The central manager's connect and cancel requests.
     void connect();
-    void cancelConnection();
-    // A device BlueZ had forgotten advertises again.
-    void onHeardAgain();
-    // The link ended without a word from Qt (bluetoothd stopped): an open
-    // link is reported dropped, an attempt (or a connection waiting for the
-    // old link to close) failed, with the reason given.
-    void linkLost(const ble::Error& reason);
+    void cancelConnection() { link_.cancel(); }
+    // A device the stack had forgotten advertises again.
+    void onHeardAgain() { link_.onHeardAgain(); }
+    // The link ended without a word from Qt (the stack stopped).
+    void linkLost(const ble::Error& reason) { link_.lost(reason); }
 
 private:
-    enum class Link { idle, connecting, connected, closing };
+    // LinkOwner
+    void linkStarting() override;
+    void controllerMade(QLowEnergyController& controller) override;
+    void linkConnected() override;
+    void connectionFailed(const ble::Error& error) override;
+    void linkClosed(const std::optional<ble::Error>& error) override;
+    void linkFaulted(const std::string& text) override;
+    void listen(bool wanted) override;
 
-    void startConnecting();
-    // Looks the device up in BlueZ, then asks BlueZ itself for the link: Qt
-    // words every failure "Unknown Error".
-    void attempt();
-    void onLocated(const std::optional<QString>& path);
-    void onLinkAnswer(const QDBusError& error);
-    // Hands the link to Qt, which reports it connected once the services are resolved.
-    void onLinkUp();
-    void startBudget(std::chrono::milliseconds budget);
-    void onBudgetExpired();
-    // Ends the attempt under way, whatever stage it reached.
-    void withdraw();
-    void makeController();
-    // Lets the controller close on its own and forgets it.
-    void retireController();
-    void onRetiredLinkClosed();
-    void onConnected();
-    void onControllerError();
-    void onDisconnected();
     void onServicesDiscovered();
     // Says so when the discovered services, once all are known, carry neither FF01 nor FF02.
     void reportMissingMeasurementService() const;
@@ -104,14 +76,12 @@ private:
     void onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                QLowEnergyService::ServiceState state);
     void onServiceError(const std::shared_ptr<QtService>& service, QLowEnergyService::ServiceError error);
-    void failConnection(const std::string& text);
-    void reportFailure(const std::string& text);
 
     std::shared_ptr<QtService> ownService(const ble::Service& service) const;
     // The characteristic and its service, when it belongs to this connection.
     std::pair<std::shared_ptr<QtService>, std::shared_ptr<QtCharacteristic>>
     ownCharacteristic(const ble::Characteristic& characteristic) const;
-    bool isConnected() const { return link_ == Link::connected; }
+    bool isConnected() const { return link_.state() == QtLink::State::connected; }
     // Why a GATT request cannot go out: the object is from another
     // connection, or there is no connection.
     std::optional<ble::Error> unusable(bool belongsToConnection, const ble::Error& strangerError) const;
@@ -136,23 +106,9 @@ private:
     std::shared_ptr<app::LogSink> log_;
     std::weak_ptr<ble::PeripheralDelegate> delegate_;
 
-    QtOwned<QLowEnergyController> controller_;
-    Link link_ = Link::idle;
-    bool cancelRequested_ = false;
     bool servicesRequested_ = false;
-    // A link given up while connecting closes as slowly as any other.
-    bool retiredLinkClosing_ = false;
-    bool reconnectAfterClose_ = false;
-    int attemptsMade_ = 0;
-    // Answers to a withdrawn attempt carry an older number and are ignored.
-    unsigned attemptNumber_ = 0;
-    std::optional<QString> devicePath_;
-    std::optional<std::string> lastControllerError_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
-    LinkBudgets budgets_;
-    // The connection budget, then the resolution budget.
-    QTimer budgetTimer_;
-    QTimer retryTimer_;
+    QtLink link_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.
     QObject context_;

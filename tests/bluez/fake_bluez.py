@@ -3,14 +3,18 @@
 on a private system bus from this process (what bluetoothd exports: an adapter,
 devices advertising while discovery runs, their GATT objects while connected),
 runs the window driver on it like a user, and checks the log, the window and
-the calls made to BlueZ.   Usage: fake_bluez.py DRIVER APP WORLD"""
+the calls made to BlueZ. STACK says how the program was built: "bluez" with
+BlueZ's extras, "plain" on Qt Bluetooth alone, as on macOS and Windows.
+Usage: fake_bluez.py DRIVER APP WORLD STACK, or fake_bluez.py --worlds STACK"""
 
 import os, re, signal, subprocess, sys, tempfile, threading, time  # noqa: E401
 
 import dbus, dbus.mainloop.glib, dbus.service  # noqa: E401
 from gi.repository import GLib
 
-WAIT, CONNECT_TIMEOUT, ADVERTISING_MS = 20.0, 1.0, 200  # the driver gives the backend 1 s to connect
+WAIT, ADVERTISING_MS = 20.0, 200
+# The driver gives the link 1 s and its resolution 2 s; on Qt Bluetooth alone one budget covers both.
+CONNECT_TIMEOUT = {"bluez": 1.0, "plain": 3.0}
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
 REQUEST = "WriteValue FF01 5e command"
 BLUEZ, MANAGER = "org.bluez.", "org.freedesktop.DBus.ObjectManager"
@@ -278,11 +282,12 @@ def check(condition, message):
 class Session:
     """The program under test, steered like a user through a scenario's steps:
     a command for the window driver ("scan on", "select NAME") or (action,
-    arguments...) for a method below. Waits are generators that the bus's
+    arguments...) for a method below; an argument given as {"bluez": ..., "plain": ...}
+    is what the program's stack gives. Waits are generators that the bus's
     main loop resumes, so that the fake answers meanwhile."""
 
-    def __init__(self, fake, program, environment):
-        self.fake, self.output, self.errors, self.shown = fake, [], [], None
+    def __init__(self, fake, program, environment, stack):
+        self.fake, self.output, self.errors, self.shown, self.stack = fake, [], [], None, stack
         self.app = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, env=environment)
         for stream, lines in ((self.app.stdout, self.output), (self.app.stderr, self.errors)):
@@ -292,6 +297,7 @@ class Session:
     def play(self, steps):
         for step in steps:
             action, *arguments = (step,) if isinstance(step, str) else step
+            arguments = [argument[self.stack] if isinstance(argument, dict) else argument for argument in arguments]
             if not hasattr(self, action):
                 arguments, action = [action], "ask"
             yield from getattr(self, action)(*arguments) or ()
@@ -395,8 +401,11 @@ SCAN_REFUSED = [("log", r"Bluetooth Disabled- Make sure your Bluetooth is turned
                 ("check", lambda s: s.shown[1] == [], "devices were listed without a usable adapter")]
 NO_ADAPTER = [("log", r"Bluetooth: no usable Bluetooth adapter .*")] + SCAN_REFUSED + ["quit"]
 SILENT_ATTEMPT = CONNECT_TO_METER + [("event", "Connect " + ADDRESS), ("mark",)]
+REFUSAL = {"bluez": r"le-connection-abort-by-local \(3 attempts\)", "plain": "Unknown Error"}
 
-# Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario.
+# Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario, and
+# EXTRAS where it tests what only BlueZ's extras do: the program built without them does not run it.
+EXTRAS = "needs BlueZ's extras"
 WORLDS = {
     # From the scan to both readings; nameless, late-named and remembered devices; the poll; a rescan.
     "meter_readings": ("on", ["meter", "unnamed", "late-name", "cached", "remembered"], [
@@ -429,24 +438,27 @@ WORLDS = {
         ("status", r"Idle\. Switch Scan on .*"),
         ("check", lambda s: s.output.count("centralManagerDidUpdateState") == 2, "each state is reported once"),
         ] + SCAN_FOR_METER + ["quit"]),
+    # BlueZ's extras try three times and pass BlueZ's words on; Qt Bluetooth alone does neither.
     "connection_refused": ("on", ["refusing-meter", "dropped-while-resolving"], CONNECT_TO_METER + [
         ("log", "Failed to connect to peripheral"),
-        ("log", r"Bluetooth: connection to .*" + ADDRESS + r".* failed: le-connection-abort-by-local \(3 attempts\)"),
-        "scan off", ("status", "Could not connect to " + METER + r": le-connection-abort-by-local \(3 attempts\)\. .*"),
+        ("log", {stack: r"Bluetooth: connection to .*" + ADDRESS + ".* failed: " + text for stack, text in REFUSAL.items()}),
+        "scan off", ("status", {"bluez": "Could not connect to " + METER + ": " + REFUSAL["bluez"] + r"\. .*",
+                                "plain": "Could not connect to " + METER + r"\. Is the meter in range .*"}),  # Qt's words say nothing
         ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + [
         ("rows", "TH-Meter 3"), "select TH-Meter 3",  # its link drops while BlueZ resolves: Qt's error is the failure
         ("log", r"Bluetooth: connection to .* failed: Error occurred trying to connect to remote device\."), "quit"]),
     # Fails after the backend's time-out and withdraws the attempt from BlueZ; so does a link whose services never resolve.
     "connection_times_out": ("on", ["silent-meter", "unresolved-meter"], SILENT_ATTEMPT + [
         ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
-        ("check", lambda s: 0.7 <= (time.monotonic() - s.marked[0]) / CONNECT_TIMEOUT <= 2.5, "the attempt's length"),
+        ("check", lambda s: 0.7 <= (time.monotonic() - s.marked[0]) / CONNECT_TIMEOUT[s.stack] <= 2.5, "the attempt's length"),
         ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "scan on", ("rows", "TH-Meter 2"),
-        "select TH-Meter 2", ("log", r"Bluetooth: connection to .* failed: The device's services were not resolved in time\..*"),
+        "select TH-Meter 2", ("log", {"bluez": r"Bluetooth: connection to .* failed: The device's services were not resolved in time\..*",
+                                      "plain": r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"}),
         ("event", "Disconnect C4:7C:8D:6A:11:02"), "quit"]),
     # A new scan withdraws the pending attempt: no failure follows, and the meter is found again.
     "connection_cancelled": ("on", ["silent-meter"], SILENT_ATTEMPT + [
         "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
-        ("rows", METER), ("sleep", CONNECT_TIMEOUT + 0.5),
+        ("rows", METER), ("sleep", {stack: budget + 0.5 for stack, budget in CONNECT_TIMEOUT.items()}),
         ("absent", "Failed to connect", "a withdrawn attempt was reported as failed"),
         ("absent", "Disconnect error", "a withdrawn attempt was reported as an error"), "quit"]),
     # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
@@ -477,11 +489,11 @@ WORLDS = {
     # Retried after two aborts; its services take longer than the link may.
     "meter_aborts_then_resolves_slowly": ("on", ["flaky-slow-meter"], CONNECT_TO_METER + [
         ("log", r"Bluetooth: attempt 2 to connect to .* failed: le-connection-abort-by-local; trying again"),
-        ("readings",), "quit"]),
+        ("readings",), "quit"], EXTRAS),
     # Removed by BlueZ after the scan: the backend listens for it again and connects.
     "meter_forgotten": ("on", ["forgetful-meter"], SCAN_FOR_METER + [
         "scan off", ("event", "Forgot " + ADDRESS), "select " + METER, ("readings",), ("event", "StartDiscovery", 2),
-        "quit"]),
+        "quit"], EXTRAS),
     # Selected again while its old link closes, given up while resolving, then connected: the new link waits.
     "meter_reselected_while_closing": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [("event", "Connect " + ADDRESS)]
         + 2 * ["scan on", ("rows", METER), ("mark",), "select " + METER,
@@ -496,19 +508,19 @@ WORLDS = {
         ("log", "Bluetooth Disabled- Make sure your Bluetooth is turned on"), ("status", "No usable Bluetooth adapter.*"),
         ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",),
         "scan on", ("rows", METER), "select " + METER, ("bluetoothd", False),
-        ("log", r"Bluetooth: connection to .* failed: The Bluetooth service \(bluetoothd\) stopped\."), "quit"]),
+        ("log", r"Bluetooth: connection to .* failed: The Bluetooth service \(bluetoothd\) stopped\."), "quit"], EXTRAS),
     # Discovery goes on across power cycles, also for a scan asked while off; BlueZ's own is stopped with the scan.
     "scan_across_power_cycle": ("busy", ["meter", "newcomer"], SCAN_FOR_METER + [
         "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
         ("power", False), "scan off", "scan on", ("power", True), ("rows", METER, "Newcomer"),
-        ("status", "Scanning: 2 devices listed"), "quit"]),
+        ("status", "Scanning: 2 devices listed"), "quit"], EXTRAS),
     # The powered adapter is used, and found again when its dongle is replugged. A quit (just before a poll) waits
     # for BlueZ, but not for long, and polls no more meanwhile.
     "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
         "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
-        ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")]),
+        ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
@@ -535,8 +547,13 @@ def run(steps):
     return outcome[0]
 
 
-def main(driver, app, world):
-    adapter, devices, scenario = WORLDS[world]
+def worlds(stack):
+    return [name for name, world in WORLDS.items() if stack == "bluez" or EXTRAS not in world[3:]]
+
+
+def main(driver, app, world, stack):
+    check(world in worlds(stack), "%s cannot run on the %s stack" % (world, stack))
+    adapter, devices, scenario, *_ = WORLDS[world]
     with tempfile.TemporaryDirectory() as folder:
         socket = os.path.join(folder, "bus")
         with open(socket + ".conf", "w") as out:
@@ -552,7 +569,7 @@ def main(driver, app, world):
             # Qt takes BlueZ's GATT API from bluetoothd 5.42 on and learns the version from the name's owner.
             session = Session(fake, app if world == "application_starts" else driver, dict(
                 os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + socket, QT_QPA_PLATFORM="offscreen",
-                BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66"))
+                BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66"), stack)
             children.append(session.app)
             failure = run(session.play(scenario))
             if not failure and any(line.startswith("Bluetooth: ") for line in session.output):
@@ -567,4 +584,7 @@ def main(driver, app, world):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:]))
+    if sys.argv[1] == "--worlds":
+        print(";".join(worlds(sys.argv[2])))
+    else:
+        sys.exit(main(*sys.argv[1:]))

@@ -5,9 +5,9 @@
 // window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|STATUS". The end of
 // the input closes the window. Standard output is the application's log, the
 // backend's lines go to standard error and the status line. Connections get
-// one second for the link and two for service resolution, and a quit waits
-// half a second for BlueZ to close the links, so that tests of silent and slow
-// devices stay short.
+// one second for the link and two for service resolution (three for both on
+// Qt Bluetooth alone), and a quit waits half a second for BlueZ to close the
+// links, so that tests of silent and slow devices stay short.
 #include "app/program_wide.h"
 #include "qt_bluetooth/qt_central_manager.h"
 #include "qt_ui/file_log_sink.h"

@@ -1,0 +1,135 @@
+// BlueZ's extras: what Qt Bluetooth leaves undone on Linux. It binds to the
+// first adapter whatever its power, notices neither bluetoothd leaving the bus
+// nor adapters that come and go, leaves a discovery that another client
+// started running, and words every failed connection "Unknown Error".
+#include "qt_bluetooth/bluez_device.h"
+#include "qt_bluetooth/bluez_watch.h"
+#include "qt_bluetooth/device_facts.h"
+#include "qt_bluetooth/stack_extras.h"
+
+#include <optional>
+
+namespace qtble {
+namespace {
+
+class BluezExtras;
+
+// Asks BlueZ itself for the link, so that a failure comes in BlueZ's words and
+// an aborted attempt can be tried again; Qt then finds the device connected.
+class BluezLinkOpener final : public LinkOpener {
+public:
+    BluezLinkOpener(std::weak_ptr<const BluezExtras> extras, const QBluetoothAddress& device)
+        : extras_(std::move(extras)), device_(device)
+    {
+    }
+
+    void open(Done done) override;
+    void withdraw() override
+    {
+        ++attempt_;
+        if (devicePath_)
+            bluez::disconnectDevice(*devicePath_);
+        devicePath_.reset();
+    }
+
+private:
+    void onLocated(const std::optional<QString>& path, const Done& done);
+    void onAnswer(const QDBusError& error, const Done& done);
+
+    std::weak_ptr<const BluezExtras> extras_;
+    QBluetoothAddress device_;
+    // Answers to a withdrawn attempt carry an older number and are ignored.
+    unsigned attempt_ = 0;
+    // Set while BlueZ is asked for the link: a withdrawal ends it there.
+    std::optional<QString> devicePath_;
+    // Receives the answers; declared last so that it goes first.
+    QObject context_;
+};
+
+class BluezExtras final : public StackExtras, public std::enable_shared_from_this<BluezExtras> {
+public:
+    void watch(std::function<void()> stopped, std::function<void()> adaptersChanged) override
+    {
+        watch_ = std::make_unique<BluezWatch>(std::move(stopped), std::move(adaptersChanged));
+    }
+
+    QBluetoothAddress chooseAdapter() override
+    {
+        adapter_ = chooseBluezAdapter();
+        return adapter_ ? adapter_->address : QBluetoothAddress();
+    }
+
+    bool discoveryEndsWithPower() const override { return true; }
+
+    void discoveryStarting() override { discoveringForOthers_ = adapter_ && isBluezDiscovering(*adapter_); }
+
+    void scanStopped() override
+    {
+        // Qt stops BlueZ's discovery only when it started it; a session it
+        // renewed on its own would otherwise run on.
+        if (discoveringForOthers_ && adapter_)
+            stopBluezDiscovery(*adapter_);
+        discoveringForOthers_ = false;
+    }
+
+    std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) override
+    {
+        return std::make_unique<BluezLinkOpener>(weak_from_this(), device);
+    }
+
+    // Empty when BlueZ offers no adapter.
+    QString adapterPath() const { return adapter_ ? adapter_->path : QString(); }
+
+private:
+    std::optional<BluezAdapter> adapter_;
+    // BlueZ discovered for another client when the scan started: Qt then leaves it on.
+    bool discoveringForOthers_ = false;
+    std::unique_ptr<BluezWatch> watch_;
+};
+
+void BluezLinkOpener::open(Done done)
+{
+    const unsigned number = ++attempt_;
+    devicePath_.reset();
+    const auto extras = extras_.lock();
+    bluez::findDevice(device_, extras ? extras->adapterPath() : QString(), context_,
+                      [this, number, done = std::move(done)](const std::optional<QString>& path) {
+                          if (number == attempt_)
+                              onLocated(path, done);
+                      });
+}
+
+void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& done)
+{
+    // BlueZ removes a device it has not heard for 30 s once discovery is off.
+    if (!path) {
+        done(Answer::forgotten, "BlueZ no longer knows");
+        return;
+    }
+    devicePath_ = path;
+    bluez::connectDevice(*path, context_, [this, number = attempt_, done](const QDBusError& error) {
+        if (number == attempt_)
+            onAnswer(error, done);
+    });
+}
+
+void BluezLinkOpener::onAnswer(const QDBusError& error, const Done& done)
+{
+    if (!error.isValid()) {
+        // The link is Qt's from now on: its controller closes it.
+        devicePath_.reset();
+        done(Answer::up, {});
+        return;
+    }
+    const bool transient = bluez::isTransient(error) || bluez::isForgotten(error);
+    done(transient ? Answer::transient : Answer::failed, toStdString(error.message()));
+}
+
+} // namespace
+
+std::shared_ptr<StackExtras> makeStackExtras()
+{
+    return std::make_shared<BluezExtras>();
+}
+
+} // namespace qtble

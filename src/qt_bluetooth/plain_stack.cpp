@@ -1,0 +1,24 @@
+// Qt Bluetooth alone: macOS, Windows, and Linux built without BlueZ's extras.
+#include "qt_bluetooth/stack_extras.h"
+
+namespace qtble {
+namespace {
+
+class PlainStack final : public StackExtras {
+public:
+    void watch(std::function<void()>, std::function<void()>) override {}
+    QBluetoothAddress chooseAdapter() override { return {}; }
+    bool discoveryEndsWithPower() const override { return false; }
+    void discoveryStarting() override {}
+    void scanStopped() override {}
+    std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress&) override { return nullptr; }
+};
+
+} // namespace
+
+std::shared_ptr<StackExtras> makeStackExtras()
+{
+    return std::make_shared<PlainStack>();
+}
+
+} // namespace qtble

@@ -1,0 +1,61 @@
+// What one platform's Bluetooth stack needs beyond what Qt Bluetooth does on
+// every platform. BlueZ needs some (bluez_extras.h); elsewhere, and on Linux
+// built without them, Qt Bluetooth alone does the work and none of these
+// calls does anything.
+#pragma once
+
+#include <QBluetoothAddress>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace qtble {
+
+// Brings a device's link up before Qt's controller takes it over, so that a
+// failure comes in the stack's own words and an aborted attempt can be tried
+// again.
+class LinkOpener {
+public:
+    enum class Answer {
+        up,
+        // The stack no longer knows the device: it must be heard again first.
+        forgotten,
+        // Another attempt may succeed.
+        transient,
+        failed,
+    };
+    // text: the stack's words for a failure; for forgotten, who forgot.
+    using Done = std::function<void(Answer answer, const std::string& text)>;
+
+    virtual ~LinkOpener() = default;
+    // One attempt; done comes once, through the event loop, unless the
+    // attempt is withdrawn first.
+    virtual void open(Done done) = 0;
+    // Ends the attempt under way. A link it opened is Qt's to close.
+    virtual void withdraw() = 0;
+};
+
+class StackExtras {
+public:
+    virtual ~StackExtras() = default;
+
+    // stopped: the stack went away, and its links ended without a word from
+    // Qt. adaptersChanged: it came back, or its adapters changed.
+    virtual void watch(std::function<void()> stopped, std::function<void()> adaptersChanged) = 0;
+    // The adapter the radio binds to; null for Qt's default one.
+    virtual QBluetoothAddress chooseAdapter() = 0;
+    // Powering the adapter off ends its discovery while Qt's agent stays
+    // active: discovery must be started again once it is powered on.
+    virtual bool discoveryEndsWithPower() const = 0;
+    // Qt's discovery is about to start; the controller's scan stopped.
+    virtual void discoveryStarting() = 0;
+    virtual void scanStopped() = 0;
+    // Null when Qt's controller connects to the device by itself.
+    virtual std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) = 0;
+};
+
+// The extras of the stack this program was built for.
+std::shared_ptr<StackExtras> makeStackExtras();
+
+} // namespace qtble
