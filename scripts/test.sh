@@ -15,13 +15,15 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:str
     ctest --test-dir build-asan --output-on-failure --timeout 600
 echo "sanitizer pass: $((SECONDS - stage_started)) s"
 
-# Every file of src/ compiled once more with clang 19 and its libc++, the
-# standard library of Apple's toolchain, so that what libc++ lacks (before
-# LLVM 20: std::jthread, std::from_chars for double) fails here first.
-# Debian's Qt is built against libstdc++: the files are compiled, not linked.
+# Every file of src/ that macOS builds (Qt Bluetooth alone, without BlueZ's
+# extras) compiled once more with clang 19 and its libc++, the standard
+# library of Apple's toolchain, so that what libc++ lacks (before LLVM 20:
+# std::jthread, std::from_chars for double) fails here first. Debian's Qt is
+# built against libstdc++: the files are compiled, not linked.
 stage_started=$SECONDS
 cmake -S . -B build-libcxx -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
-    -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DTHERMOHYGRO_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DTHERMOHYGRO_BLUEZ=OFF -DTHERMOHYGRO_TESTS=OFF \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 mapfile -t objects < <(ninja -C build-libcxx -t targets all | sed -n 's/^\(src\/[^:]*\.o\): .*/\1/p')
 [ ${#objects[@]} -gt 0 ] || { echo "libc++ pass: no object files of src/ found" >&2; exit 1; }
 ninja -C build-libcxx "${objects[@]}"
