@@ -12,6 +12,8 @@ packages=(
     dbus python3 python3-dbus python3-gi gir1.2-glib-2.0
     at-spi2-core
     clang libclang-rt-14-dev
+    clang-19 libc++-19-dev
+    g++-mingw-w64-x86-64 wine64
     dpkg-dev file lintian desktop-file-utils appstream xauth xdotool x11-utils
 )
 

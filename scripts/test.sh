@@ -25,6 +25,38 @@ cmake --build build-plain --parallel "$(nproc)" --target bluez_window_driver the
 ctest --test-dir build-plain --output-on-failure --timeout 600 --parallel "$(nproc)" -R bluez
 echo "plain Qt Bluetooth pass: $((SECONDS - stage_started)) s"
 
+# Every file of src/ that macOS builds (Qt Bluetooth alone, without BlueZ's
+# extras) compiled once more with clang 19 and its libc++, the standard
+# library of Apple's toolchain, so that what libc++ lacks (before LLVM 20:
+# std::jthread, std::from_chars for double) fails here first. Debian's Qt is
+# built against libstdc++: the files are compiled, not linked.
+stage_started=$SECONDS
+cmake -S . -B build-libcxx -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
+    -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DTHERMOHYGRO_BLUEZ=OFF -DTHERMOHYGRO_TESTS=OFF \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+mapfile -t objects < <(ninja -C build-libcxx -t targets all | sed -n 's/^\(src\/[^:]*\.o\): .*/\1/p')
+[ ${#objects[@]} -gt 0 ] || { echo "libc++ pass: no object files of src/ found" >&2; exit 1; }
+ninja -C build-libcxx "${objects[@]}"
+echo "libc++ pass: $((SECONDS - stage_started)) s"
+
+# The standard-library-only core and its tests built for 64-bit Windows with
+# MinGW-w64 and run under wine: the controller, its log forms and the fuzz
+# corpora on Windows' C runtime and its 32-bit long. GoogleTest is built for
+# it from Debian's sources.
+stage_started=$SECONDS
+export WINEPREFIX="$PWD/build-mingw/wine" WINEDEBUG=-all
+windows=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake")
+cmake -S /usr/src/googletest -B build-mingw/googletest "${windows[@]}" \
+    -DCMAKE_INSTALL_PREFIX="$PWD/build-mingw/googletest-installed"
+cmake --build build-mingw/googletest
+cmake --install build-mingw/googletest >/dev/null
+/usr/lib/wine/wine64 wineboot --init
+cmake -S . -B build-mingw/core "${windows[@]}" -DTHERMOHYGRO_WITH_QT=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+    -DCMAKE_FIND_ROOT_PATH="$PWD/build-mingw/googletest-installed"
+cmake --build build-mingw/core
+ctest --test-dir build-mingw/core --output-on-failure --timeout 600 --parallel "$(nproc)"
+echo "windows pass: $((SECONDS - stage_started)) s"
+
 # The fuzzers, a minute each, from their corpus in fuzz/corpus/.
 stage_started=$SECONDS
 fuzz/run.sh 60

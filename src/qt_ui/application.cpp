@@ -16,8 +16,11 @@ int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralMana
                    const QString& windowTitle, const std::shared_ptr<DiagnosticLog>& diagnostics)
 {
     // The log goes to standard output; when its reader (a pipe to tee or
-    // less) goes away, the window stays and the lines are dropped.
+    // less) goes away, the window stays and the lines are dropped. Windows
+    // has no such signal: there the write just fails.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/io.github.thermohygro.ThermoHygro.svg")));
     AppDelegate appDelegate;

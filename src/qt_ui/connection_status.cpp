@@ -2,11 +2,38 @@
 
 #include "app/log_forms.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cctype>
 
 namespace qtui {
 namespace {
+
+// Where each platform lets the user switch Bluetooth on, find the adapter or allow the application.
+#if defined(Q_OS_MACOS)
+constexpr const char* switchedOffAdvice =
+    "Bluetooth is off. Switch Bluetooth on in System Settings > Bluetooth.";
+constexpr const char* unusableAdvice =
+    "No usable Bluetooth adapter. Check in System Settings > Bluetooth that Bluetooth is available.";
+constexpr const char* unauthorizedAdvice =
+    "Thermo-Hygrometer is not allowed to use Bluetooth. Allow it in "
+    "System Settings > Privacy & Security > Bluetooth, then start it again.";
+#elif defined(Q_OS_WIN)
+constexpr const char* switchedOffAdvice =
+    "Bluetooth is off. Switch Bluetooth on in Settings > Bluetooth & devices.";
+constexpr const char* unusableAdvice = "No usable Bluetooth adapter. Check in Settings > Bluetooth & devices "
+                                       "that Bluetooth is available and on.";
+constexpr const char* unauthorizedAdvice = unusableAdvice;
+#else
+constexpr const char* switchedOffAdvice =
+    "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on).";
+constexpr const char* unusableAdvice =
+    "No usable Bluetooth adapter. Check that the bluetooth service runs "
+    "(systemctl status bluetooth) and that rfkill does not block the adapter "
+    "(rfkill list).";
+constexpr const char* unauthorizedAdvice = unusableAdvice;
+#endif
 
 std::string nameOf(const ble::Peripheral& peripheral)
 {
@@ -48,10 +75,11 @@ bool ConnectionStatus::radioUsable() const
 std::string ConnectionStatus::stateText() const
 {
     if (radioState_ == ble::managerState::poweredOff)
-        return "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on).";
+        return switchedOffAdvice;
+    if (radioState_ == ble::managerState::unauthorized)
+        return unauthorizedAdvice;
     if (!radioUsable())
-        return "No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl status "
-               "bluetooth) and that rfkill does not block the adapter (rfkill list).";
+        return unusableAdvice;
     const auto controller = controller_.lock();
     if (controller && controller->connectionPeripheral) {
         const auto name = nameOf(*controller->connectionPeripheral);

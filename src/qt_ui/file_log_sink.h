@@ -5,17 +5,20 @@
 
 #include "app/log_sink.h"
 
-#include <unistd.h>
-
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace qtui {
 
+// The descriptors of standard output and standard error: the same numbers in
+// POSIX and in the Windows C runtime.
+inline constexpr int standardOutput = 1;
+inline constexpr int standardError = 2;
+
 class FileLogSink : public app::LogSink {
 public:
-    explicit FileLogSink(int fileDescriptor = STDOUT_FILENO) : fileDescriptor_(fileDescriptor) {}
+    explicit FileLogSink(int fileDescriptor = standardOutput) : fileDescriptor_(fileDescriptor) {}
 
     // A log nobody reads any more (a closed pipe) is dropped; the application goes on.
     void writeLine(std::string_view line) override;
@@ -32,7 +35,7 @@ class DiagnosticLog : public app::LogSink {
 public:
     using Listener = std::function<void(std::string_view line)>;
 
-    explicit DiagnosticLog(int fileDescriptor = STDERR_FILENO) : file_(fileDescriptor) {}
+    explicit DiagnosticLog(int fileDescriptor = standardError) : file_(fileDescriptor) {}
 
     void setListener(Listener listener) { listener_ = std::move(listener); }
     void writeLine(std::string_view line) override

@@ -1,10 +1,10 @@
 #include "qt_ui/trend_chart.h"
 
+#include <QByteArray>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -17,10 +17,17 @@ std::optional<double> readingValue(std::string_view displayText, std::string_vie
     auto number = displayText.substr(0, displayText.size() - suffix.size());
     while (!number.empty() && number.front() == ' ')
         number.remove_prefix(1);
-    double value = 0.0;
-    const auto end = number.data() + number.size();
-    const auto [stop, error] = std::from_chars(number.data(), end, value, std::chars_format::fixed);
-    if (number.empty() || error != std::errc() || stop != end || !std::isfinite(value))
+    // Only digits and a point after an optional minus: no exponent, no plus,
+    // no words. QByteArray reads them in the C locale, whatever the user's
+    // decimal separator, and refuses a lone point or a second one
+    // (std::from_chars for double is missing from libc++ before LLVM 20).
+    const auto digits = number.substr(number.starts_with('-') ? 1 : 0);
+    if (!std::ranges::all_of(digits, [](char c) { return (c >= '0' && c <= '9') || c == '.'; }))
+        return std::nullopt;
+    bool converted = false;
+    const double value =
+        QByteArray(number.data(), static_cast<qsizetype>(number.size())).toDouble(&converted);
+    if (!converted || !std::isfinite(value))
         return std::nullopt;
     return value;
 }

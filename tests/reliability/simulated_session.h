@@ -9,18 +9,31 @@
 #include "simulated_radio/virtual_clock.h"
 #include "text_checks.h"
 
-#include <malloc.h>
+#include <optional>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
 // The sanitizer runtime's count, when there is one: its allocator replaces malloc's.
 extern "C" __attribute__((weak)) std::size_t __sanitizer_get_current_allocated_bytes();
+#elif defined(__APPLE__)
+#include <malloc/malloc.h>
+#endif
 
 namespace reliability {
 
-// Bytes the program has allocated and not freed.
-inline std::size_t heapInUse()
+// Bytes the program has allocated and not freed; absent where the C library does not say.
+inline std::optional<std::size_t> heapInUse()
 {
+#if defined(__GLIBC__)
     return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes()
                                                    : mallinfo2().uordblks;
+#elif defined(__APPLE__)
+    malloc_statistics_t statistics{};
+    malloc_zone_statistics(nullptr, &statistics);
+    return statistics.size_in_use;
+#else
+    return std::nullopt;
+#endif
 }
 
 class CountingLog : public app::LogSink {

@@ -13,9 +13,9 @@ TEST(Soak, HoursOfPollingShowEveryAnswerAndKeepTheHeapFlat)
     ASSERT_TRUE(session.selectByName("SIM Thermo-Hygrometer"));
     // The first hour holds everything made once (the radio's world, the connection).
     session.clock->advanceBy(hour);
-    const auto heapAfterFirstHour = static_cast<long long>(reliability::heapInUse());
+    const auto heapAfterFirstHour = reliability::heapInUse();
     session.clock->advanceBy(hour * 5);
-    EXPECT_LT(static_cast<long long>(reliability::heapInUse()) - heapAfterFirstHour, 16 * 1024);
+    const auto heapAfterSixHours = reliability::heapInUse();
     session.clock->advanceBy(simradio::Duration{1'000}); // the answer to the last request
 
     // One request when the meter was found, then one per tick; each answered, the first one too.
@@ -23,6 +23,10 @@ TEST(Soak, HoursOfPollingShowEveryAnswerAndKeepTheHeapFlat)
     EXPECT_EQ(requests, 6 * 1'800u + 1);
     EXPECT_EQ(static_cast<std::size_t>(session.temperature->writes + session.humidity->writes), requests);
     EXPECT_EQ(session.log->firstFault, "");
+    if (!heapAfterFirstHour || !heapAfterSixHours)
+        GTEST_SKIP() << "this C library does not tell the heap in use";
+    EXPECT_LT(static_cast<long long>(*heapAfterSixHours) - static_cast<long long>(*heapAfterFirstHour),
+              16 * 1024);
 }
 
 TEST(Flood, ThousandsOfPeripheralsInOneScanAreEachListedOnceWithTheirStrength)
