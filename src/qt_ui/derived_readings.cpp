@@ -1,0 +1,69 @@
+#include "qt_ui/derived_readings.h"
+
+#include "qt_ui/controls.h"
+#include "qt_ui/moist_air.h"
+#include "qt_ui/reading_age.h"
+
+#include <cmath>
+
+namespace qtui {
+namespace {
+
+QLineEdit* makeDerivedField(const QString& accessibleName, QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    field->setReadOnly(true);
+    field->setAccessibleName(accessibleName);
+    field->setAlignment(Qt::AlignCenter);
+    field->setPlaceholderText(QStringLiteral("--"));
+    // Opaque, as the readings: a new value repaints the field alone.
+    field->setBackgroundRole(QPalette::Window);
+    field->setAutoFillBackground(true);
+    return field;
+}
+
+} // namespace
+
+QString oneDecimal(double value)
+{
+    const double tenths = std::round(value * 10.0) / 10.0;
+    return QString::number(tenths == 0.0 ? 0.0 : tenths, 'f', 1);
+}
+
+DerivedReadings::DerivedReadings(QWidget* parent)
+    : dewPoint_(makeDerivedField(QObject::tr("Dew point"), parent)),
+      absoluteHumidity_(makeDerivedField(QObject::tr("Absolute humidity"), parent))
+{
+    dewPoint_->setToolTip(
+        QObject::tr("From the latest temperature and humidity (Magnus formula, -45 to 60 \u02DAC)"));
+    absoluteHumidity_->setToolTip(dewPoint_->toolTip());
+}
+
+std::optional<DerivedReadings::Values> DerivedReadings::show(std::optional<double> celsius,
+                                                             std::optional<double> relativeHumidity)
+{
+    std::optional<Values> values;
+    if (celsius && relativeHumidity) {
+        const auto dewPoint = moistair::dewPoint(*celsius, *relativeHumidity);
+        const auto absolute = moistair::absoluteHumidity(*celsius, *relativeHumidity);
+        if (dewPoint && absolute)
+            values = Values{*dewPoint, *absolute};
+    }
+    showText(*dewPoint_,
+             values ? QObject::tr("Dew point %1 \u02DAC").arg(oneDecimal(values->dewPoint)) : QString());
+    showText(*absoluteHumidity_,
+             values ? QObject::tr("Absolute humidity %1 g/m\u00B3").arg(oneDecimal(values->absoluteHumidity))
+                    : QString());
+    return values;
+}
+
+void DerivedReadings::setStale(bool stale)
+{
+    if (stale == stale_)
+        return;
+    stale_ = stale;
+    showGreyed(*dewPoint_, stale);
+    showGreyed(*absoluteHumidity_, stale);
+}
+
+} // namespace qtui
