@@ -168,7 +168,11 @@ TEST_F(WindowTest, TheStatusLineExplainsEachLossAndReconnectServesTheSelectedMet
         {[this] { window.scanButton()->click(), central().setRadioState(poweredOn); },
          "Not scanning: Bluetooth was unavailable. Switch Scan off and on again.", false, ""},
         {[this] { window.scanButton()->click(), window.scanButton()->click(); }, "Scanning: 4 devices listed",
-         false, ""}};
+         false, ""},
+        {selectMeter, "Connected to " + meter, false, "Battery 19 % (low)"},
+        // A device without a battery shows none.
+        {[&] { window.deviceTable()->selectRow(rowOf(band)); },
+         band + " offers no measurement service (no FF01/FF02)", true, ""}};
     for (const auto& [step, shown, canReconnect, battery] : steps) {
         step();
         ASSERT_TRUE(showsStatus(shown));
