@@ -26,8 +26,8 @@ QLineEdit* makeDerivedField(const QString& accessibleName, QWidget* parent)
 
 QString oneDecimal(double value)
 {
-    const double tenths = std::round(value * 10.0) / 10.0;
-    return QString::number(tenths == 0.0 ? 0.0 : tenths, 'f', 1);
+    // Rounded first: -0.04 would read "-0.0", where a rounded -0.0 reads "0.0".
+    return QString::number(std::round(value * 10.0) / 10.0, 'f', 1);
 }
 
 DerivedReadings::DerivedReadings(QWidget* parent)

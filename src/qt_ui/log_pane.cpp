@@ -69,7 +69,7 @@ void LogPane::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     pending_.clear();
     lines_->setPlainText(text());
-    // Opened, it shows the newest lines and follows them.
+    // Opened, it shows the newest lines, and so follows the new ones.
     lines_->verticalScrollBar()->setValue(lines_->verticalScrollBar()->maximum());
 }
 
@@ -83,14 +83,10 @@ void LogPane::showPending()
 {
     if (pending_.isEmpty())
         return;
-    // The view follows the newest line while it is at the bottom, and stays
+    // The view follows the new lines while it is at the bottom, and stays
     // where the user scrolled otherwise.
-    QScrollBar& bar = *lines_->verticalScrollBar();
-    const bool following = bar.value() == bar.maximum();
-    const int shown = bar.value();
     lines_->appendPlainText(pending_.join(u'\n'));
     pending_.clear();
-    bar.setValue(following ? bar.maximum() : shown);
 }
 
 void TeeLogSink::writeLine(std::string_view line)

@@ -68,10 +68,10 @@ TEST(SessionReadings, CopiesCsvThatASpreadsheetReadsAsTextNeverAsAFormula)
 
     SessionReadings readings;
     readings.add(at, protocol::ReadingKind::temperature, "23.5", 23.5);
-    readings.add(at.addSecs(1), protocol::ReadingKind::humidity, "error", std::nullopt);
+    readings.add(at.toOffsetFromUtc(0).addSecs(1), protocol::ReadingKind::humidity, "error", std::nullopt);
     EXPECT_EQ(readings.csv(), "time,kind,text,value\r\n"
                               "2026-05-04T13:02:10.250+02:00,temperature,23.5,23.5\r\n"
-                              "2026-05-04T13:02:11.250+02:00,humidity,error,\r\n");
+                              "2026-05-04T11:02:11.250+00:00,humidity,error,\r\n");
     for (std::size_t more = 0; more < SessionReadings::capacity; ++more)
         readings.add(at, protocol::ReadingKind::humidity, "1", 1.0);
     EXPECT_FALSE(readings.csv().contains("23.5")) << "the oldest reading gives way";
