@@ -7,22 +7,6 @@
 #include <cmath>
 
 namespace qtui {
-namespace {
-
-QLineEdit* makeDerivedField(const QString& accessibleName, QWidget* parent)
-{
-    auto* field = new QLineEdit(parent);
-    field->setReadOnly(true);
-    field->setAccessibleName(accessibleName);
-    field->setAlignment(Qt::AlignCenter);
-    field->setPlaceholderText(QStringLiteral("--"));
-    // Opaque, as the readings: a new value repaints the field alone.
-    field->setBackgroundRole(QPalette::Window);
-    field->setAutoFillBackground(true);
-    return field;
-}
-
-} // namespace
 
 QString oneDecimal(double value)
 {
@@ -31,8 +15,8 @@ QString oneDecimal(double value)
 }
 
 DerivedReadings::DerivedReadings(QWidget* parent)
-    : dewPoint_(makeDerivedField(QObject::tr("Dew point"), parent)),
-      absoluteHumidity_(makeDerivedField(QObject::tr("Absolute humidity"), parent))
+    : dewPoint_(makeValueField(QObject::tr("Dew point"), parent)),
+      absoluteHumidity_(makeValueField(QObject::tr("Absolute humidity"), parent))
 {
     dewPoint_->setToolTip(
         QObject::tr("From the latest temperature and humidity (Magnus formula, -45 to 60 \u02DAC)"));

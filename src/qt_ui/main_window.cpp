@@ -40,25 +40,16 @@ std::vector<DeviceColumn> deviceColumns()
     };
 }
 
-// A large read-only field: a screen reader reads its text, which it would
-// not from a label.
+// A large value field.
 QLineEdit* makeReadingField(const QString& accessibleName, QWidget* parent)
 {
-    auto* field = new QLineEdit(parent);
-    field->setReadOnly(true);
-    field->setAccessibleName(accessibleName);
-    field->setAlignment(Qt::AlignCenter);
-    field->setPlaceholderText(QStringLiteral("--"));
+    auto* field = makeValueField(accessibleName, parent);
     QFont font = field->font();
     font.setPointSizeF(font.pointSizeF() * 2.6);
     font.setWeight(QFont::DemiBold);
     field->setFont(font);
     // Room for the widest reading, such as "-88.8 %RH".
     field->setMinimumWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("-88.8 %RHMM")));
-    // Opaque, the window's colour around its frame: a new reading repaints
-    // the field alone, not the window behind it.
-    field->setBackgroundRole(QPalette::Window);
-    field->setAutoFillBackground(true);
     return field;
 }
 
