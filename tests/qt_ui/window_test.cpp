@@ -180,7 +180,7 @@ TEST_F(WindowTest, TheStatusLineExplainsEachLossAndReconnectServesTheSelectedMet
         const auto shownBattery = [this] {
             return window.batteryLine()->isVisible() ? window.batteryLine()->text() : QString();
         };
-        EXPECT_TRUE(advanceUntil([&] { return shownBattery() == battery; }))
+        EXPECT_TRUE(advanceUntil([&, expected = battery] { return shownBattery() == expected; }))
             << shown.toStdString() << ": " << shownBattery().toStdString();
     }
 }
