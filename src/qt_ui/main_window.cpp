@@ -25,6 +25,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <span>
 #include <tuple>
 
 namespace qtui {
@@ -319,10 +320,12 @@ void MainWindow::showBattery()
         return;
     const bool low = *battery < MeterWatch::lowBattery;
     showText(*batteryLine_, low ? tr("Battery %1 % (low)").arg(*battery) : tr("Battery %1 %").arg(*battery));
-    QPalette palette = batteryLine_->palette();
-    palette.setColor(QPalette::Text,
-                     low ? QColor(190, 30, 30) : statusLine_->palette().color(QPalette::Text));
-    batteryLine_->setPalette(palette);
+    const QColor colour = low ? QColor(190, 30, 30) : statusLine_->palette().color(QPalette::Text);
+    if (batteryLine_->palette().color(QPalette::Text) != colour) {
+        QPalette palette = batteryLine_->palette();
+        palette.setColor(QPalette::Text, colour);
+        batteryLine_->setPalette(palette);
+    }
 }
 
 void MainWindow::showDiagnostic(std::string_view line)
@@ -348,13 +351,16 @@ void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& tex
                                            : std::string_view(text);
     readings_.add(QDateTime::currentDateTime(), kind,
                   QString::fromUtf8(meterText.data(), static_cast<qsizetype>(meterText.size())), value);
+    std::array<TrendPoint, 3> points{};
+    std::size_t count = 0;
     if (value)
-        trend_->addPoint(temperature ? TrendLine::temperature : TrendLine::humidity, *value, now);
+        points[count++] = {temperature ? TrendLine::temperature : TrendLine::humidity, *value};
     // In the trend as shown, to one decimal.
     if (const auto derived = derived_->show(latestValues_[0], latestValues_[1])) {
-        trend_->addPoint(TrendLine::dewPoint, oneDecimal(derived->dewPoint).toDouble(), now);
-        trend_->addPoint(TrendLine::absoluteHumidity, oneDecimal(derived->absoluteHumidity).toDouble(), now);
+        points[count++] = {TrendLine::dewPoint, oneDecimal(derived->dewPoint).toDouble()};
+        points[count++] = {TrendLine::absoluteHumidity, oneDecimal(derived->absoluteHumidity).toDouble()};
     }
+    trend_->addPoints(std::span(points).first(count), now);
 }
 
 void MainWindow::showReadingAges(Clock::time_point now)

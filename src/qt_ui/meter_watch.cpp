@@ -38,11 +38,13 @@ void MeterWatch::pollTicked()
     if (relinking_ || !controller || !controller->counter || !controller->connectionEstablished ||
         !controller->connectionPeripheral || !isWatched(*controller->connectionPeripheral))
         return;
-    if (std::exchange(requestOutstanding_, true))
+    const bool unanswered = std::exchange(requestOutstanding_, true);
+    if (unanswered)
         ++unansweredRequests_;
     ++pollsWithoutFrame_;
-    // Silent, the line counts the seconds; before, only the tooltip's count changes.
-    changed_();
+    // Silent, the line counts the seconds; before, only the tooltip's count may change.
+    if (unanswered || isSilent())
+        changed_();
 }
 
 bool MeterWatch::isWatched(const ble::Peripheral& peripheral) const

@@ -96,26 +96,31 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TrendChart::addPoint(TrendLine line, double value, std::chrono::steady_clock::time_point at)
+void TrendChart::addPoints(std::span<const TrendPoint> points, std::chrono::steady_clock::time_point at)
 {
+    if (points.empty())
+        return;
     if (!start_) {
         start_ = at;
         startClock_ = QDateTime::currentDateTime().addMSecs(
             -std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - at)
                  .count());
     }
-    auto& trace = traces_[index(line)];
-    if (trace.points.empty()) {
-        trace.minimum = trace.maximum = value;
-    } else {
-        trace.minimum = std::min(trace.minimum, value);
-        trace.maximum = std::max(trace.maximum, value);
+    const double second = std::chrono::duration<double>(at - *start_).count();
+    for (const auto& [line, value] : points) {
+        auto& trace = traces_[index(line)];
+        if (trace.points.empty()) {
+            trace.minimum = trace.maximum = value;
+        } else {
+            trace.minimum = std::min(trace.minimum, value);
+            trace.maximum = std::max(trace.maximum, value);
+        }
+        trace.points.emplace_back(second, value);
+        if (trace.points.size() > capacity)
+            trace.points.pop_front();
+        trace.range.reset();
+        updateCaption(trace);
     }
-    trace.points.emplace_back(std::chrono::duration<double>(at - *start_).count(), value);
-    if (trace.points.size() > capacity)
-        trace.points.pop_front();
-    trace.range.reset();
-    updateCaption(trace);
     // A screen reader hears of a new description only when the words changed.
     if (const auto text = summary(); text != accessibleDescription()) {
         setAccessibleDescription(text);

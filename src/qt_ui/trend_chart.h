@@ -19,6 +19,7 @@
 #include <chrono>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -42,6 +43,11 @@ std::pair<double, double> shownRange(const std::deque<QPointF>& points);
 
 enum class TrendLine { temperature, humidity, dewPoint, absoluteHumidity };
 
+struct TrendPoint {
+    TrendLine line;
+    double value;
+};
+
 class TrendChart : public QWidget {
     Q_OBJECT
 
@@ -51,7 +57,8 @@ public:
 
     explicit TrendChart(QWidget* parent = nullptr);
 
-    void addPoint(TrendLine line, double value, std::chrono::steady_clock::time_point at);
+    // Points that came at the same moment; the summary is worded once for them all.
+    void addPoints(std::span<const TrendPoint> points, std::chrono::steady_clock::time_point at);
     // The right end of the time axis is now while readings come, else the latest point's time.
     void setLive(bool live);
     // Latest, minimum and maximum of each line, for screen readers.

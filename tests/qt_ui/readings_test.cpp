@@ -96,12 +96,14 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
     TrendChart chart;
     const auto start = std::chrono::steady_clock::now();
     const auto add = [&](TrendLine line, double value, std::chrono::seconds after) {
-        return [&chart, line, value, at = start + after] { chart.addPoint(line, value, at); };
+        return [&chart, line, value, at = start + after] {
+            chart.addPoints(std::array{TrendPoint{line, value}}, at);
+        };
     };
     const auto fill = [&] {
         for (std::size_t point = 0; point < TrendChart::capacity; ++point)
-            chart.addPoint(TrendLine::humidity, 50.0, start + 10s);
-        chart.addPoint(TrendLine::humidity, 51.0, start + 12s);
+            chart.addPoints(std::array{TrendPoint{TrendLine::humidity, 50.0}}, start + 10s);
+        chart.addPoints(std::array{TrendPoint{TrendLine::humidity, 51.0}}, start + 12s);
     };
     // Each step, a line of the summary, and the end of the time axis: "now", or seconds after its start.
     const std::tuple<std::function<void()>, QString, std::optional<int>> steps[] = {
