@@ -61,9 +61,10 @@ std::pair<double, double> shownRange(const std::deque<QPointF>& points)
     for (std::size_t at = 0; at < points.size(); ++at) {
         double value = points[at].y();
         if (at > 0 && at + 1 < points.size()) {
-            std::array<double, 3> around{points[at - 1].y(), value, points[at + 1].y()};
-            std::sort(around.begin(), around.end());
-            value = around[1];
+            // The median of the three.
+            const double before = points[at - 1].y();
+            const double after = points[at + 1].y();
+            value = std::max(std::min(before, value), std::min(std::max(before, value), after));
         }
         low = std::min(low, value);
         high = std::max(high, value);
