@@ -21,6 +21,9 @@ DerivedReadings::DerivedReadings(QWidget* parent)
     dewPoint_->setToolTip(
         QObject::tr("From the latest temperature and humidity (Magnus formula, -45 to 60 \u02DAC)"));
     absoluteHumidity_->setToolTip(dewPoint_->toolTip());
+    // Named while empty too.
+    dewPoint_->setPlaceholderText(QObject::tr("Dew point --"));
+    absoluteHumidity_->setPlaceholderText(QObject::tr("Absolute humidity --"));
 }
 
 std::optional<DerivedReadings::Values> DerivedReadings::show(std::optional<double> celsius,
