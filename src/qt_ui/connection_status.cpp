@@ -1,6 +1,7 @@
 #include "qt_ui/connection_status.h"
 
 #include "app/log_forms.h"
+#include "qt_ui/reading_age.h"
 
 #include <QtGlobal>
 
@@ -53,6 +54,17 @@ bool saysNothing(const std::optional<std::string>& reason)
 
 } // namespace
 
+ConnectionStatus::ConnectionStatus(std::function<void()> changed)
+    : changed_(std::move(changed)), meter_(std::make_shared<MeterWatch>([this] { settle(); }))
+{
+}
+
+void ConnectionStatus::watch(std::weak_ptr<ViewController> controller)
+{
+    meter_->watch(controller);
+    controller_ = std::move(controller);
+}
+
 void ConnectionStatus::showDiagnostic(std::string_view line)
 {
     constexpr std::string_view prefix = "Bluetooth: ";
@@ -83,7 +95,17 @@ std::string ConnectionStatus::stateText() const
     const auto controller = controller_.lock();
     if (controller && controller->connectionPeripheral) {
         const auto name = nameOf(*controller->connectionPeripheral);
-        return controller->connectionEstablished ? "Connected to " + name : "Connecting to " + name + "…";
+        if (!controller->connectionEstablished || meter_->isRelinking())
+            return "Connecting to " + name + "…";
+        if (meter_->offersNoMeasurement())
+            return name + " offers no measurement service (no FF01/FF02)";
+        if (meter_->isSilent()) {
+            const auto silence =
+                std::chrono::duration<double>(meter_->pollsWithoutFrame() * ViewController::pollInterval);
+            return "Connected to " + name + ", but it has not answered for " +
+                   elapsedText(std::chrono::duration_cast<Clock::duration>(silence)).toStdString();
+        }
+        return "Connected to " + name;
     }
     // The scan does not start again by itself once the radio is back.
     if (scanLostRadio_)
@@ -115,16 +137,59 @@ std::string ConnectionStatus::lossText(const Loss& loss) const
     return "Disconnected from " + name + ". Is the meter still in range and switched on?" + retry;
 }
 
+std::string ConnectionStatus::details() const
+{
+    return "Requests the meter left unanswered this session: " + std::to_string(meter_->unansweredRequests());
+}
+
+std::optional<int> ConnectionStatus::battery() const
+{
+    const auto controller = controller_.lock();
+    if (!controller || !controller->connectionEstablished || meter_->isRelinking())
+        return std::nullopt;
+    return meter_->battery();
+}
+
 bool ConnectionStatus::canReconnect() const
 {
     const auto controller = controller_.lock();
-    if (!loss_ || !controller || controller->connectionPeripheral || isScanning() || !radioUsable())
+    if (!controller || isScanning() || !radioUsable())
+        return false;
+    if (controller->connectionPeripheral)
+        return needsNewLink() && isSelectedRow(*controller->connectionPeripheral);
+    return loss_ && isSelectedRow(*loss_->peripheral);
+}
+
+bool ConnectionStatus::needsNewLink() const
+{
+    const auto controller = controller_.lock();
+    return controller && controller->connectionPeripheral && controller->connectionEstablished &&
+           !meter_->isRelinking() && (meter_->isSilent() || meter_->offersNoMeasurement());
+}
+
+bool ConnectionStatus::isSelectedRow(const ble::Peripheral& peripheral) const
+{
+    const auto controller = controller_.lock();
+    if (!controller)
         return false;
     const auto table = controller->tableView.lock();
     const long row = table ? table->selectedRow() : -1;
     const auto& listed = controller->peripherals;
     return row >= 0 && listed && static_cast<std::size_t>(row) < listed->size() &&
-           (*listed)[static_cast<std::size_t>(row)]->isEqual(*loss_->peripheral);
+           (*listed)[static_cast<std::size_t>(row)]->isEqual(peripheral);
+}
+
+void ConnectionStatus::closeLinkToReconnect()
+{
+    if (!needsNewLink())
+        return;
+    const auto controller = controller_.lock();
+    meter_->relinking();
+    // The controller keeps the connection it asked for: the selection that
+    // follows connects it again, and the end of this link, reported without
+    // error, is to it the late answer to an earlier cancel.
+    if (controller->centralManager)
+        controller->centralManager->cancelPeripheralConnection(controller->connectionPeripheral);
 }
 
 bool ConnectionStatus::isConnection(const ble::Peripheral& peripheral) const
@@ -176,8 +241,12 @@ void ConnectionStatus::centralManagerDidDiscoverPeripheral(ble::CentralManager& 
 void ConnectionStatus::centralManagerDidConnectPeripheral(ble::CentralManager& central,
                                                           const std::shared_ptr<ble::Peripheral>& peripheral)
 {
-    if (const auto controller = controller_.lock())
+    const auto controller = controller_.lock();
+    if (controller)
         controller->centralManagerDidConnectPeripheral(central, peripheral);
+    // The controller made itself the peripheral's delegate; the watch stands in between.
+    if (controller && controller->connectionEstablished && isConnection(*peripheral))
+        meter_->linkUp(peripheral);
     settle();
 }
 

@@ -2,11 +2,13 @@
 // It stands between the central manager and the controller: every callback
 // goes on to the controller unchanged, and afterwards the status is worked
 // out again from what the controller holds, the radio's last reported state
-// and the last connection that was lost.
+// the last connection that was lost, and what the meter watch learnt of the
+// connected meter.
 #pragma once
 
 #include "app/ble.h"
 #include "app/view_controller.h"
+#include "qt_ui/meter_watch.h"
 
 #include <functional>
 #include <memory>
@@ -19,18 +21,27 @@ namespace qtui {
 class ConnectionStatus : public ble::CentralManagerDelegate {
 public:
     // Called after every change the status may show.
-    explicit ConnectionStatus(std::function<void()> changed) : changed_(std::move(changed)) {}
+    explicit ConnectionStatus(std::function<void()> changed);
 
     // The controller that receives the callbacks and whose state is shown.
-    void watch(std::weak_ptr<ViewController> controller) { controller_ = std::move(controller); }
+    void watch(std::weak_ptr<ViewController> controller);
+    MeterWatch& meter() const { return *meter_; }
     // The user acted on the window (scan, selection, reconnect).
     void userActed() { settle(); }
     // A line of the Bluetooth backend's own; shown until the status changes.
     void showDiagnostic(std::string_view line);
 
     std::string text() const;
-    // A drop or a failed connection left the meter that is still the selected row.
+    // More than the line says: the requests the meter left unanswered.
+    std::string details() const;
+    // The connected meter's battery level in percent, when it has told it.
+    std::optional<int> battery() const;
+    // A drop or a failed connection left the meter that is still the selected
+    // row, or that meter is connected but silent or offers no measurement.
     bool canReconnect() const;
+    // Before Reconnect selects the meter's row again: closes its link when
+    // it is connected, so that the selection opens a new one.
+    void closeLinkToReconnect();
 
     void centralManagerDidUpdateState(ble::CentralManager& central) override;
     void centralManagerDidDiscoverPeripheral(ble::CentralManager& central,
@@ -62,6 +73,9 @@ private:
     std::string stateText() const;
     std::string lossText(const Loss& loss) const;
     bool isConnection(const ble::Peripheral& peripheral) const;
+    bool isSelectedRow(const ble::Peripheral& peripheral) const;
+    // The meter is connected and Reconnect would give it a new link.
+    bool needsNewLink() const;
     bool isScanning() const;
     // The radio is on, or has not said yet.
     bool radioUsable() const;
@@ -70,6 +84,7 @@ private:
 
     std::function<void()> changed_;
     std::weak_ptr<ViewController> controller_;
+    std::shared_ptr<MeterWatch> meter_;
     int radioState_ = ble::managerState::unknown;
     std::optional<Loss> loss_;
     // Scan was on while the radio could not scan.

@@ -4,6 +4,20 @@
 
 namespace qtui {
 
+QLineEdit* makeValueField(const QString& accessibleName, QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    field->setReadOnly(true);
+    field->setAccessibleName(accessibleName);
+    field->setAlignment(Qt::AlignCenter);
+    field->setPlaceholderText(QStringLiteral("--"));
+    // Opaque, the window's colour around its frame: a new value repaints the
+    // field alone, not the window behind it.
+    field->setBackgroundRole(QPalette::Window);
+    field->setAutoFillBackground(true);
+    return field;
+}
+
 void LineEditField::setStringValue(const std::string& text)
 {
     if (lineEdit_)

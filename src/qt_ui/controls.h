@@ -21,6 +21,10 @@ inline void showText(QLineEdit& field, const QString& text)
         field.setText(text);
 }
 
+// A read-only field for a value: a screen reader reads its text, which it
+// would not from a label. "--" stands in while it is empty.
+QLineEdit* makeValueField(const QString& accessibleName, QWidget* parent);
+
 class LineEditField : public ui::TextField {
 public:
     // Told of every text the program sets, the same text again included.

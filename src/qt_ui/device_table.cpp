@@ -171,9 +171,11 @@ QVariant DeviceTable::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-    case Qt::ToolTipRole:
         // Qt reads through a const model; the cell is made on first sight, as a toolkit table does.
         return const_cast<DeviceTable*>(this)->cellText(index.row(), index.column());
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        return describeRow_ ? describeRow_(index.row()) : QVariant();
     case Qt::TextAlignmentRole:
         return static_cast<int>(columns_[static_cast<std::size_t>(index.column())].alignment);
     default:

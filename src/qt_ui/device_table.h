@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,6 +42,8 @@ public:
 
     // Shows the table in the view, one row selected at a time.
     void attach(QTableView* view);
+    // The text each row's cells give as tooltip and accessible description.
+    void describeRowsWith(std::function<QString(int row)> describe) { describeRow_ = std::move(describe); }
 
     void setDelegate(std::weak_ptr<ui::TableViewDelegate> delegate) override
     {
@@ -70,6 +73,7 @@ private:
     void refreshShownRows();
 
     std::vector<DeviceColumn> columns_;
+    std::function<QString(int row)> describeRow_;
     QPointer<QTableView> view_;
     std::weak_ptr<ui::TableViewDelegate> delegate_;
     std::weak_ptr<ui::TableViewDataSource> dataSource_;

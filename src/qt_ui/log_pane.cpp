@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -68,6 +69,8 @@ void LogPane::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     pending_.clear();
     lines_->setPlainText(text());
+    // Opened, it shows the newest lines, and so follows the new ones.
+    lines_->verticalScrollBar()->setValue(lines_->verticalScrollBar()->maximum());
 }
 
 void LogPane::hideEvent(QHideEvent* event)
@@ -80,6 +83,8 @@ void LogPane::showPending()
 {
     if (pending_.isEmpty())
         return;
+    // The view follows the new lines while it is at the bottom, and stays
+    // where the user scrolled otherwise.
     lines_->appendPlainText(pending_.join(u'\n'));
     pending_.clear();
 }

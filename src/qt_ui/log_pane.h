@@ -2,7 +2,8 @@
 // the last maxLines of them, and a button that copies them all. The lines are
 // kept aside as they came, in UTF-8, and turned into text and laid out only
 // while the pane is open, a batch per turn of the event loop: a crowded scan
-// logs thousands of long lines that nobody reads.
+// logs thousands of long lines that nobody reads. The view follows the
+// newest line while it is at the bottom.
 #pragma once
 
 #include "app/log_sink.h"

@@ -7,8 +7,11 @@
 #include "qt_ui/qt_run_loop.h"
 #include "qt_ui/trend_chart.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
@@ -22,6 +25,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <span>
 #include <tuple>
 
 namespace qtui {
@@ -37,25 +41,16 @@ std::vector<DeviceColumn> deviceColumns()
     };
 }
 
-// A large read-only field: a screen reader reads its text, which it would
-// not from a label.
+// A large value field.
 QLineEdit* makeReadingField(const QString& accessibleName, QWidget* parent)
 {
-    auto* field = new QLineEdit(parent);
-    field->setReadOnly(true);
-    field->setAccessibleName(accessibleName);
-    field->setAlignment(Qt::AlignCenter);
-    field->setPlaceholderText(QStringLiteral("--"));
+    auto* field = makeValueField(accessibleName, parent);
     QFont font = field->font();
     font.setPointSizeF(font.pointSizeF() * 2.6);
     font.setWeight(QFont::DemiBold);
     field->setFont(font);
     // Room for the widest reading, such as "-88.8 %RH".
     field->setMinimumWidth(QFontMetrics(font).horizontalAdvance(QStringLiteral("-88.8 %RHMM")));
-    // Opaque, the window's colour around its frame: a new reading repaints
-    // the field alone, not the window behind it.
-    field->setBackgroundRole(QPalette::Window);
-    field->setAutoFillBackground(true);
     return field;
 }
 
@@ -84,7 +79,7 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
     setCentralWidget(makeCentralWidget());
     makeStatusLine();
     setTabOrders();
-    resize(820, 560);
+    resize(820, 660);
 
     nextFrame_.setSingleShot(true);
     nextFrame_.setTimerType(Qt::PreciseTimer);
@@ -95,6 +90,8 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
     ageTimer_.setTimerType(Qt::PreciseTimer);
     connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
     status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
+    // After each tick of the poll: whether the meter answered the last request.
+    runLoop_ = std::make_shared<QtRunLoop>([this] { status_->meter().pollTicked(); });
     connectController(std::move(backend));
     showStatus();
 }
@@ -121,9 +118,17 @@ QWidget* MainWindow::makeCentralWidget()
     logPane_ = new LogPane(central);
     logPane_->hide();
     connect(logButton_, &QPushButton::toggled, logPane_, &QWidget::setVisible);
+    copyReadingsButton_ = new QPushButton(tr("Copy &readings"), central);
+    copyReadingsButton_->setAccessibleName(tr("Copy readings"));
+    copyReadingsButton_->setToolTip(
+        tr("Copy this session's readings to the clipboard, as CSV for a spreadsheet"));
+    copyReadingsButton_->setAutoDefault(true);
+    connect(copyReadingsButton_, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(readings_.csv()); });
     auto* logRow = new QHBoxLayout;
     logRow->addWidget(logButton_);
     logRow->addStretch();
+    logRow->addWidget(copyReadingsButton_);
 
     auto* layout = new QVBoxLayout(central);
     layout->addLayout(panes, 3);
@@ -136,14 +141,32 @@ void MainWindow::makeStatusLine()
 {
     statusLine_ = makeInfoLine(tr("Status"), this);
     statusBar()->addWidget(statusLine_, 1);
+    batteryLine_ = makeInfoLine(tr("Battery"), this);
+    batteryLine_->setAlignment(Qt::AlignRight);
+    batteryLine_->setMaximumWidth(batteryLine_->fontMetrics().horizontalAdvance(tr("Battery 100 % (low)")) +
+                                  16);
+    statusBar()->addPermanentWidget(batteryLine_);
+    batteryLine_->hide();
 }
 
 void MainWindow::setTabOrders()
 {
-    const std::array<QWidget*, 12> order{
-        scanButton_,     reconnectButton_,  deviceTable_,           temperatureField_,
-        temperatureAge_, humidityField_,    humidityAge_,           trend_,
-        logButton_,      logPane_->lines(), logPane_->copyButton(), statusLine_};
+    const std::array<QWidget*, 16> order{scanButton_,
+                                         reconnectButton_,
+                                         deviceTable_,
+                                         temperatureField_,
+                                         temperatureAge_,
+                                         humidityField_,
+                                         humidityAge_,
+                                         derived_->dewPointField(),
+                                         derived_->absoluteHumidityField(),
+                                         trend_,
+                                         logButton_,
+                                         logPane_->lines(),
+                                         logPane_->copyButton(),
+                                         copyReadingsButton_,
+                                         statusLine_,
+                                         batteryLine_};
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 }
@@ -205,6 +228,10 @@ QLayout* MainWindow::makeReadings()
         column->addWidget(age);
         column->addSpacing(8);
     }
+    derived_ = std::make_unique<DerivedReadings>(this);
+    column->addWidget(derived_->dewPointField());
+    column->addWidget(derived_->absoluteHumidityField());
+    column->addSpacing(8);
     trend_ = new TrendChart(this);
     auto* trendLabel = new QLabel(tr("Tre&nd of this session"), this);
     trendLabel->setBuddy(trend_);
@@ -217,6 +244,13 @@ void MainWindow::connectController(Backend backend)
 {
     tableAdapter_ = std::make_shared<DeviceTable>(deviceColumns());
     tableAdapter_->attach(deviceTable_);
+    // Tells apart devices of the same name.
+    tableAdapter_->describeRowsWith([this](int row) {
+        const auto& listed = controller_->peripherals;
+        return listed && static_cast<std::size_t>(row) < listed->size()
+                   ? QString::fromStdString((*listed)[static_cast<std::size_t>(row)]->identifier())
+                   : QString();
+    });
     auto* header = deviceTable_->horizontalHeader();
     header->setSectionResizeMode(0, QHeaderView::Stretch);
     // A fixed width: fitting it to the contents would make every row's cell.
@@ -230,7 +264,6 @@ void MainWindow::connectController(Backend backend)
         readingShown(protocol::ReadingKind::humidity, text);
     });
     scanButtonAdapter_ = std::make_shared<CheckableButton>(scanButton_);
-    runLoop_ = std::make_shared<QtRunLoop>();
 
     // The central manager reports to the status, which hands every callback on to the controller.
     // The window owns the status; the controller and its manager only refer to it.
@@ -255,6 +288,7 @@ void MainWindow::connectController(Backend backend)
             [this] { status_->userActed(); });
     // The very path a selection of the meter's row takes, so the log reads the same.
     connect(reconnectButton_, &QPushButton::clicked, this, [this] {
+        status_->closeLinkToReconnect();
         controller_->tableViewSelectionDidChange(ui::Notification{tableAdapter_});
         status_->userActed();
     });
@@ -264,11 +298,34 @@ void MainWindow::connectController(Backend backend)
 void MainWindow::showStatus()
 {
     const auto text = QString::fromStdString(status_->text());
-    statusLine_->setText(text);
-    // The whole line, when the window is too narrow for it.
-    statusLine_->setToolTip(text);
-    statusLine_->setCursorPosition(0);
+    if (text != statusLine_->text()) {
+        statusLine_->setText(text);
+        statusLine_->setCursorPosition(0);
+    }
+    const auto details = QString::fromStdString(status_->details());
+    // The whole line, when the window is too narrow for it, and the details.
+    if (const auto tip = text + u'\n' + details; tip != statusLine_->toolTip())
+        statusLine_->setToolTip(tip);
+    if (details != statusLine_->accessibleDescription())
+        statusLine_->setAccessibleDescription(details);
     reconnectButton_->setEnabled(status_->canReconnect());
+    showBattery();
+}
+
+void MainWindow::showBattery()
+{
+    const auto battery = status_->battery();
+    batteryLine_->setVisible(battery.has_value());
+    if (!battery)
+        return;
+    const bool low = *battery < MeterWatch::lowBattery;
+    showText(*batteryLine_, low ? tr("Battery %1 % (low)").arg(*battery) : tr("Battery %1 %").arg(*battery));
+    const QColor colour = low ? QColor(190, 30, 30) : statusLine_->palette().color(QPalette::Text);
+    if (batteryLine_->palette().color(QPalette::Text) != colour) {
+        QPalette palette = batteryLine_->palette();
+        palette.setColor(QPalette::Text, colour);
+        batteryLine_->setPalette(palette);
+    }
 }
 
 void MainWindow::showDiagnostic(std::string_view line)
@@ -285,16 +342,38 @@ void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& tex
     // instead of in between them.
     showReadingAges(now);
     ageTimer_.start();
-    const auto suffix =
-        kind == protocol::ReadingKind::temperature ? protocol::temperatureSuffix : protocol::humiditySuffix;
-    if (const auto value = readingValue(text, suffix))
-        trend_->addReading(kind, *value, now);
+    const bool temperature = kind == protocol::ReadingKind::temperature;
+    const auto suffix = temperature ? protocol::temperatureSuffix : protocol::humiditySuffix;
+    const auto value = readingValue(text, suffix);
+    latestValues_[index(kind)] = value;
+    const std::string_view meterText = std::string_view(text).ends_with(suffix)
+                                           ? std::string_view(text).substr(0, text.size() - suffix.size())
+                                           : std::string_view(text);
+    readings_.add(QDateTime::currentDateTime(), kind,
+                  QString::fromUtf8(meterText.data(), static_cast<qsizetype>(meterText.size())), value);
+    std::array<TrendPoint, 3> points{};
+    std::size_t count = 0;
+    if (value)
+        points[count++] = {temperature ? TrendLine::temperature : TrendLine::humidity, *value};
+    // In the trend as shown, to one decimal.
+    if (const auto derived = derived_->show(latestValues_[0], latestValues_[1])) {
+        points[count++] = {TrendLine::dewPoint, oneDecimal(derived->dewPoint).toDouble()};
+        points[count++] = {TrendLine::absoluteHumidity, oneDecimal(derived->absoluteHumidity).toDouble()};
+    }
+    trend_->addPoints(std::span(points).first(count), now);
 }
 
 void MainWindow::showReadingAges(Clock::time_point now)
 {
-    for (auto& age : ages_)
+    bool anyStale = false;
+    bool anyFresh = false;
+    for (auto& age : ages_) {
         age.show(now);
+        anyStale = anyStale || age.isStale();
+        anyFresh = anyFresh || (age.hasReading() && !age.isStale());
+    }
+    derived_->setStale(anyStale);
+    trend_->setLive(anyFresh);
 }
 
 bool MainWindow::event(QEvent* event)

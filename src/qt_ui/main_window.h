@@ -1,7 +1,8 @@
 // The application's one window: the scan and reconnect buttons and the device
-// table on the left; the temperature and humidity readings with their age and
-// the session's trend on the right; a collapsible log pane below; and a status
-// line that says what the radio and the meter are doing. It connects its
+// table on the left; the temperature and humidity readings with their age,
+// the dew point and absolute humidity, and the session's trend on the right;
+// a collapsible log pane and Copy readings below; and a status line that says
+// what the radio and the meter are doing, with the meter's battery beside it. It connects its
 // controls to a ViewController through the toolkit adapters, loads the
 // controller's view at construction, and reports its showing and hiding.
 #pragma once
@@ -11,7 +12,9 @@
 #include "app/program_wide.h"
 #include "app/view_controller.h"
 #include "protocol/frame.h"
+#include "qt_ui/derived_readings.h"
 #include "qt_ui/reading_age.h"
+#include "qt_ui/session_readings.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -59,6 +62,10 @@ public:
     QPushButton* reconnectButton() const { return reconnectButton_; }
     QLineEdit* temperatureAge() const { return temperatureAge_; }
     QLineEdit* humidityAge() const { return humidityAge_; }
+    QLineEdit* dewPointField() const { return derived_->dewPointField(); }
+    QLineEdit* absoluteHumidityField() const { return derived_->absoluteHumidityField(); }
+    QPushButton* copyReadingsButton() const { return copyReadingsButton_; }
+    QLineEdit* batteryLine() const { return batteryLine_; }
     TrendChart* trendChart() const { return trend_; }
     QPushButton* logButton() const { return logButton_; }
     LogPane* logPane() const { return logPane_; }
@@ -88,6 +95,7 @@ private:
     void connectController(Backend backend);
     void setTabOrders();
     void showStatus();
+    void showBattery();
     void readingShown(protocol::ReadingKind kind, const std::string& text);
     static std::size_t index(protocol::ReadingKind kind)
     {
@@ -105,6 +113,12 @@ private:
     QPushButton* logButton_ = nullptr;
     LogPane* logPane_ = nullptr;
     QLineEdit* statusLine_ = nullptr;
+    QPushButton* copyReadingsButton_ = nullptr;
+    QLineEdit* batteryLine_ = nullptr;
+    std::unique_ptr<DerivedReadings> derived_;
+    SessionReadings readings_;
+    // The latest reading of each kind as a number, when it is one.
+    std::array<std::optional<double>, 2> latestValues_;
     std::array<ReadingAge, 2> ages_;
     QTimer ageTimer_;
     std::optional<Clock::time_point> lastPaint_;

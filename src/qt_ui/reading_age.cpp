@@ -7,12 +7,27 @@
 
 namespace qtui {
 
+QString elapsedText(Clock::duration elapsed)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    if (seconds < 120)
+        return QObject::tr("%1 s").arg(seconds);
+    return QObject::tr("%1 min").arg(seconds / 60);
+}
+
 QString ageText(Clock::duration age)
 {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(age).count();
-    if (seconds < 120)
-        return QObject::tr("updated %1 s ago").arg(seconds);
-    return QObject::tr("updated %1 min ago").arg(seconds / 60);
+    return QObject::tr("updated %1 ago").arg(elapsedText(age));
+}
+
+void showGreyed(QLineEdit& field, bool greyed)
+{
+    QPalette palette = field.palette();
+    const QPalette standard = QApplication::palette(&field);
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::Text,
+                         standard.color(greyed ? QPalette::Disabled : group, QPalette::Text));
+    field.setPalette(palette);
 }
 
 void ReadingAge::show(Clock::time_point now)
@@ -29,17 +44,9 @@ void ReadingAge::setStale(bool stale)
     if (stale == stale_)
         return;
     stale_ = stale;
-    for (QLineEdit* field : {reading_.data(), age_.data()}) {
-        if (!field)
-            continue;
-        // Greyed as a disabled field's text, yet still focusable and readable.
-        QPalette palette = field->palette();
-        const QPalette standard = QApplication::palette(field);
-        for (const auto group : {QPalette::Active, QPalette::Inactive})
-            palette.setColor(group, QPalette::Text,
-                             standard.color(stale ? QPalette::Disabled : group, QPalette::Text));
-        field->setPalette(palette);
-    }
+    for (QLineEdit* field : {reading_.data(), age_.data()})
+        if (field)
+            showGreyed(*field, stale);
 }
 
 } // namespace qtui

@@ -16,8 +16,12 @@ namespace qtui {
 
 using Clock = std::chrono::steady_clock;
 
-// "updated 5 s ago", in minutes from two minutes on.
+// "5 s", in minutes from two minutes on.
+QString elapsedText(Clock::duration elapsed);
+// "updated 5 s ago".
 QString ageText(Clock::duration age);
+// Greyed as a disabled field's text, yet still focusable and readable.
+void showGreyed(QLineEdit& field, bool greyed);
 
 class ReadingAge {
 public:

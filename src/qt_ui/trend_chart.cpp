@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace qtui {
 
@@ -60,14 +61,36 @@ std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points)
     return kept;
 }
 
+std::pair<double, double> shownRange(const std::deque<QPointF>& points)
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (std::size_t at = 0; at < points.size(); ++at) {
+        double value = points[at].y();
+        if (at > 0 && at + 1 < points.size()) {
+            // The median of the three.
+            const double before = points[at - 1].y();
+            const double after = points[at + 1].y();
+            value = std::max(std::min(before, value), std::min(std::max(before, value), after));
+        }
+        low = std::min(low, value);
+        high = std::max(high, value);
+    }
+    return {low, high};
+}
+
 TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
 {
-    traces_[0] = {.title = tr("Temperature"),
-                  .unit = QString::fromUtf8(protocol::temperatureSuffix).trimmed(),
-                  .colour = QColor(200, 70, 40)};
-    traces_[1] = {.title = tr("Humidity"),
-                  .unit = QString::fromUtf8(protocol::humiditySuffix).trimmed(),
-                  .colour = QColor(40, 110, 200)};
+    const QString celsius = QString::fromUtf8(protocol::temperatureSuffix).trimmed();
+    traces_[index(TrendLine::temperature)] = {
+        .title = tr("Temperature"), .unit = celsius, .colour = QColor(200, 70, 40)};
+    traces_[index(TrendLine::humidity)] = {.title = tr("Humidity"),
+                                           .unit = QString::fromUtf8(protocol::humiditySuffix).trimmed(),
+                                           .colour = QColor(40, 110, 200)};
+    traces_[index(TrendLine::dewPoint)] = {
+        .title = tr("Dew point"), .unit = celsius, .colour = QColor(130, 60, 160)};
+    traces_[index(TrendLine::absoluteHumidity)] = {
+        .title = tr("Absolute humidity"), .unit = QStringLiteral("g/m\u00B3"), .colour = QColor(30, 140, 90)};
     for (auto& trace : traces_) {
         trace.caption.setTextFormat(Qt::PlainText);
         updateCaption(trace);
@@ -76,33 +99,49 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
     setAccessibleDescription(summary());
     // Reached with Tab, so that a screen reader announces the summary.
     setFocusPolicy(Qt::TabFocus);
-    setMinimumHeight(120);
+    setMinimumHeight(200);
     // It paints every pixel of itself: nothing behind it needs painting first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TrendChart::addReading(protocol::ReadingKind kind, double value,
-                            std::chrono::steady_clock::time_point at)
+void TrendChart::addPoints(std::span<const TrendPoint> points, std::chrono::steady_clock::time_point at)
 {
-    if (!start_)
+    if (points.empty())
+        return;
+    if (!start_) {
         start_ = at;
-    auto& trace = traces_[kind == protocol::ReadingKind::temperature ? 0 : 1];
-    if (trace.points.empty()) {
-        trace.minimum = trace.maximum = value;
-    } else {
-        trace.minimum = std::min(trace.minimum, value);
-        trace.maximum = std::max(trace.maximum, value);
+        startClock_ = QDateTime::currentDateTime().addMSecs(
+            -std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - at)
+                 .count());
     }
-    trace.points.emplace_back(std::chrono::duration<double>(at - *start_).count(), value);
-    if (trace.points.size() > capacity)
-        trace.points.pop_front();
-    updateCaption(trace);
+    const double second = std::chrono::duration<double>(at - *start_).count();
+    for (const auto& [line, value] : points) {
+        auto& trace = traces_[index(line)];
+        if (trace.points.empty()) {
+            trace.minimum = trace.maximum = value;
+        } else {
+            trace.minimum = std::min(trace.minimum, value);
+            trace.maximum = std::max(trace.maximum, value);
+        }
+        trace.points.emplace_back(second, value);
+        if (trace.points.size() > capacity)
+            trace.points.pop_front();
+        trace.range.reset();
+        updateCaption(trace);
+    }
     // A screen reader hears of a new description only when the words changed.
     if (const auto text = summary(); text != accessibleDescription()) {
         setAccessibleDescription(text);
         setToolTip(text);
     }
+    live_ = true;
     update();
+}
+
+void TrendChart::setLive(bool live)
+{
+    if (std::exchange(live_, live) != live)
+        update();
 }
 
 QString TrendChart::traceSummary(const Trace& trace) const
@@ -127,7 +166,33 @@ void TrendChart::updateCaption(Trace& trace)
 
 QString TrendChart::summary() const
 {
-    return traceSummary(traces_[0]) + QStringLiteral("; ") + traceSummary(traces_[1]);
+    QStringList lines;
+    for (const auto& trace : traces_)
+        lines << traceSummary(trace);
+    return lines.join(QStringLiteral("; "));
+}
+
+std::pair<double, double> TrendChart::timeSpan() const
+{
+    double first = std::numeric_limits<double>::infinity();
+    double last = 0.0;
+    for (const auto& trace : traces_)
+        if (!trace.points.empty()) {
+            first = std::min(first, trace.points.front().x());
+            last = std::max(last, trace.points.back().x());
+        }
+    return {std::isfinite(first) ? first : 0.0, last};
+}
+
+std::pair<QString, QString> TrendChart::axisTexts() const
+{
+    if (!start_)
+        return {};
+    const auto clock = [this](double second) {
+        return startClock_.addMSecs(std::llround(second * 1000)).toString(QStringLiteral("HH:mm:ss"));
+    };
+    const auto [first, last] = timeSpan();
+    return {clock(first), live_ ? tr("now") : clock(last)};
 }
 
 void TrendChart::paintEvent(QPaintEvent*)
@@ -143,42 +208,50 @@ void TrendChart::paintEvent(QPaintEvent*)
           QRect(all.left(), all.top() + 1, 1, all.height() - 2),
           QRect(all.right(), all.top() + 1, 1, all.height() - 2)})
         painter.fillRect(edge, frame);
-    painter.setRenderHint(QPainter::Antialiasing);
 
-    // The time axis spans the kept readings of both kinds.
-    double first = std::numeric_limits<double>::infinity();
-    double last = 0.0;
-    for (const auto& trace : traces_)
-        if (!trace.points.empty()) {
-            first = std::min(first, trace.points.front().x());
-            last = std::max(last, trace.points.back().x());
-        }
+    painter.setPen(palette().text().color());
+    const int lineHeight = painter.fontMetrics().height();
     const QRectF inner = QRectF(rect()).adjusted(6, 4, -6, -4);
-    const double half = inner.height() / 2;
-    paintTrace(painter, traces_[0], QRectF(inner.left(), inner.top(), inner.width(), half), first, last);
-    paintTrace(painter, traces_[1], QRectF(inner.left(), inner.top() + half, inner.width(), half), first,
-               last);
+    const QRectF axis(inner.left(), inner.bottom() - lineHeight, inner.width(), lineHeight);
+    const auto [startText, endText] = axisTexts();
+    painter.drawText(axis, Qt::AlignLeft | Qt::AlignVCenter, startText);
+    painter.drawText(axis, Qt::AlignRight | Qt::AlignVCenter, endText);
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double band = (inner.height() - lineHeight) / static_cast<double>(traces_.size());
+    const auto span = timeSpan();
+    for (std::size_t at = 0; at < traces_.size(); ++at)
+        paintTrace(painter, traces_[at],
+                   QRectF(inner.left(), inner.top() + band * static_cast<double>(at), inner.width(), band),
+                   span);
 }
 
-void TrendChart::paintTrace(QPainter& painter, const Trace& trace, const QRectF& area, double firstSecond,
-                            double lastSecond) const
+void TrendChart::paintTrace(QPainter& painter, Trace& trace, const QRectF& area,
+                            std::pair<double, double> span) const
 {
     painter.setPen(palette().text().color());
     const int lineHeight = painter.fontMetrics().height();
     painter.drawStaticText(area.topLeft(), trace.caption);
     if (trace.points.size() < 2)
         return;
+    if (!trace.range)
+        trace.range = shownRange(trace.points);
+    const auto [low, high] = *trace.range;
+    // A flat line is drawn through the middle.
+    const double bottom = low == high ? low - 0.5 : low;
+    const double top = low == high ? high + 0.5 : high;
 
-    const QRectF plot = area.adjusted(0, lineHeight + 6, 0, -6);
-    // A flat trace is drawn through the middle.
-    const double low = trace.minimum == trace.maximum ? trace.minimum - 0.5 : trace.minimum;
-    const double high = trace.minimum == trace.maximum ? trace.maximum + 0.5 : trace.maximum;
-    const double span = std::max(lastSecond - firstSecond, 1.0);
+    const QRectF plot = area.adjusted(0, lineHeight + 3, 0, -3);
+    const double seconds = std::max(span.second - span.first, 1.0);
     std::vector<QPointF> line;
     line.reserve(trace.points.size());
     for (const auto& point : trace.points)
-        line.emplace_back(plot.left() + (point.x() - firstSecond) / span * plot.width(),
-                          plot.bottom() - (point.y() - low) / (high - low) * plot.height());
+        // What lies outside the scale, the odd reading, is left out.
+        if (point.y() >= bottom && point.y() <= top)
+            line.emplace_back(plot.left() + (point.x() - span.first) / seconds * plot.width(),
+                              plot.bottom() - (point.y() - bottom) / (top - bottom) * plot.height());
+    if (line.size() < 2)
+        return;
     line = thinnedToColumns(line);
     QPainterPath path(line.front());
     for (auto at = std::next(line.begin()); at != line.end(); ++at)

@@ -1,12 +1,15 @@
-// A small chart of this session's temperature and humidity, each with its
-// latest value, minimum and maximum. Kept in memory only: the last
-// `capacity` readings of each kind, the minimum and maximum over the session.
-// Its accessible description says the same in words.
+// A small chart of this session's temperature, humidity, dew point and
+// absolute humidity, each line with its latest value, minimum and maximum,
+// over a time axis from its first shown point to now. Kept in memory only:
+// the last `capacity` points of each line, the minimum and maximum over the
+// session. Each line is scaled to the points it shows, an isolated odd one
+// left out. Its accessible description says the same in words.
 #pragma once
 
 #include "protocol/frame.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QPointF>
 #include <QStaticText>
 #include <QString>
@@ -16,7 +19,9 @@
 #include <chrono>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qtui {
@@ -30,6 +35,19 @@ std::optional<double> readingValue(std::string_view displayText, std::string_vie
 // same, and a paint costs no more after hours of readings than after minutes.
 std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points);
 
+// The lowest and highest value a line is scaled to: those of its points
+// once each inner point is replaced by the median of it and its two
+// neighbours, so that one odd reading among its neighbours does not flatten
+// the rest, while a change that lasts two readings or more is kept.
+std::pair<double, double> shownRange(const std::deque<QPointF>& points);
+
+enum class TrendLine { temperature, humidity, dewPoint, absoluteHumidity };
+
+struct TrendPoint {
+    TrendLine line;
+    double value;
+};
+
 class TrendChart : public QWidget {
     Q_OBJECT
 
@@ -39,11 +57,17 @@ public:
 
     explicit TrendChart(QWidget* parent = nullptr);
 
-    void addReading(protocol::ReadingKind kind, double value, std::chrono::steady_clock::time_point at);
-    // Latest, minimum and maximum of each kind, for screen readers.
+    // Points that came at the same moment; the summary is worded once for them all.
+    void addPoints(std::span<const TrendPoint> points, std::chrono::steady_clock::time_point at);
+    // The right end of the time axis is now while readings come, else the latest point's time.
+    void setLive(bool live);
+    // Latest, minimum and maximum of each line, for screen readers.
     QString summary() const;
+    // The time axis's texts at its start and its end.
+    std::pair<QString, QString> axisTexts() const;
+    std::size_t pointCount(TrendLine line) const { return traces_[index(line)].points.size(); }
 
-    QSize sizeHint() const override { return {280, 150}; }
+    QSize sizeHint() const override { return {280, 240}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -53,21 +77,27 @@ private:
         QString title;
         QString unit;
         QColor colour;
-        // Seconds since the session's first reading, and the value.
+        // Seconds since the session's first point, and the value.
         std::deque<QPointF> points{};
         double minimum = 0.0;
         double maximum = 0.0;
         // Laid out once per change of its words, not at every paint.
         QStaticText caption{};
+        // The scale of the points shown, worked out again after a change.
+        std::optional<std::pair<double, double>> range{};
     };
 
+    static std::size_t index(TrendLine line) { return static_cast<std::size_t>(line); }
     QString traceSummary(const Trace& trace) const;
     static void updateCaption(Trace& trace);
-    void paintTrace(QPainter& painter, const Trace& trace, const QRectF& area, double firstSecond,
-                    double lastSecond) const;
+    std::pair<double, double> timeSpan() const;
+    void paintTrace(QPainter& painter, Trace& trace, const QRectF& area,
+                    std::pair<double, double> span) const;
 
-    std::array<Trace, 2> traces_;
+    std::array<Trace, 4> traces_;
     std::optional<std::chrono::steady_clock::time_point> start_;
+    QDateTime startClock_;
+    bool live_ = true;
 };
 
 } // namespace qtui

@@ -100,6 +100,8 @@ void SimulatedPeripheral::dropConnection()
     link_ = Link::disconnected;
     ++connection_;
     servicesDiscovered_ = false;
+    // A meter that fell silent answers again on a new link.
+    answering_ = true;
     unansweredRequests_ = 0;
     heldMeasurementRequests_ = 0;
     for (const auto& service : services_) {
@@ -263,6 +265,8 @@ bool SimulatedPeripheral::isMeasurementRequest(const ble::Bytes& value,
 void SimulatedPeripheral::answerMeasurementRequest()
 {
     ++measurementRequests_;
+    if (!answering_)
+        return;
     answerLater(timing_.meterAnswer, [](SimulatedPeripheral& self, ble::PeripheralDelegate* delegate) {
         const auto measurement = self.ownCharacteristic(self.description_.meter->measurementCharacteristic);
         // A meter answers only once its measurement characteristic notifies.
@@ -272,6 +276,22 @@ void SimulatedPeripheral::answerMeasurementRequest()
         if (delegate)
             delegate->peripheralDidUpdateValueForCharacteristic(self.shared_from_this(), measurement,
                                                                 std::nullopt);
+    });
+}
+
+void SimulatedPeripheral::changeValue(const ble::Uuid& uuid, const ble::Bytes& value)
+{
+    const auto own = ownCharacteristic(uuid);
+    if (!own)
+        return;
+    own->setStoredValue(value);
+    if (!own->isNotifying())
+        return;
+    answerLater(timing_.meterAnswer, [own, value](SimulatedPeripheral& self,
+                                                  ble::PeripheralDelegate* delegate) {
+        own->setValue(value);
+        if (delegate)
+            delegate->peripheralDidUpdateValueForCharacteristic(self.shared_from_this(), own, std::nullopt);
     });
 }
 

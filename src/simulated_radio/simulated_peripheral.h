@@ -34,6 +34,7 @@ public:
     bool canNotify() const;
     // What a read returns.
     const std::optional<ble::Bytes>& storedValue() const { return description_.value; }
+    void setStoredValue(ble::Bytes value) { description_.value = std::move(value); }
     void setNotifying(bool notifying) { notifying_ = notifying; }
     void setValue(ble::Bytes value) { value_ = std::move(value); }
 
@@ -101,6 +102,12 @@ public:
 
     // Measurement requests the meter has received over its lifetime.
     std::size_t measurementRequestsReceived() const { return measurementRequests_; }
+    // The meter stops answering measurement requests while its link stays
+    // up, or starts again; it answers again once its link has ended.
+    void setAnswering(bool answering) { answering_ = answering; }
+    // The device changes a characteristic's value: a later read returns it,
+    // and a subscribed central is notified.
+    void changeValue(const ble::Uuid& uuid, const ble::Bytes& value);
 
 private:
     using Answer = std::function<void(SimulatedPeripheral&, ble::PeripheralDelegate*)>;
@@ -131,6 +138,7 @@ private:
     std::uint64_t connection_ = 0;
     std::optional<MeterModel> meter_;
     std::size_t measurementRequests_ = 0;
+    bool answering_ = true;
     // Of this connection: requests not yet answered, and the measurement
     // requests written meanwhile, held until those before them are answered.
     std::size_t unansweredRequests_ = 0;

@@ -21,6 +21,15 @@ ServiceDescription deviceInformationService(std::string_view manufacturer, std::
     };
 }
 
+ServiceDescription batteryService(std::uint8_t percent)
+{
+    return ServiceDescription{
+        ble::Uuid::fromShort(0x180F),
+        {{ble::Uuid::fromShort(0x2A19), ble::property::read | ble::property::notify, true,
+          ble::Bytes{percent}}},
+    };
+}
+
 } // namespace
 
 PeripheralDescription meterPeripheral(std::string identifier, std::string name, int rssi)
@@ -38,6 +47,7 @@ PeripheralDescription meterPeripheral(std::string identifier, std::string name, 
             },
         },
         deviceInformationService("Simulated Instruments", "TH-SIM-1"),
+        batteryService(87),
     };
     description.meter = meter;
     return description;

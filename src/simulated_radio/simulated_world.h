@@ -86,8 +86,9 @@ struct SimulatedWorld {
     std::vector<PeripheralDescription> peripherals;
 };
 
-// A meter with the vendor service (request and measurement characteristics)
-// and a Device Information service, advertising its name at one strength.
+// A meter with the vendor service (request and measurement characteristics),
+// a Device Information service and a Battery service at 87 %, advertising its
+// name at one strength.
 PeripheralDescription meterPeripheral(std::string identifier, std::string name, int rssi);
 
 // A device that advertises and can be connected but offers nothing the

@@ -35,6 +35,7 @@ def error(name, text):
 # GATT tables: services as (UUID, characteristics); characteristics as (UUID, flags, with 0x2902).
 METER_GATT = [(0x180A, [(0x2A29, ["read"], False)]),
               (0xFFF0, [(0xFF01, ["write-without-response", "write"], False), (0xFF02, ["notify"], True)])]
+BATTERY_GATT = METER_GATT + [(0x180F, [(0x2A19, ["read", "notify"], True)])]  # BlueZ 5.66 leaves it exported
 NO_CCCD_GATT = [(0xFFF0, [(0xFF01, ["write-without-response"], False), (0xFF02, ["notify"], False)])]
 DEVICES = {
     "meter": {}, "refusing-meter": {"aborts": 99}, "silent-meter": {"connect": "silent"},
@@ -55,6 +56,7 @@ DEVICES = {
     "slowly-closing-meter": {"disconnect_ms": 3000},
     "unresolved-meter": {"address": "C4:7C:8D:6A:11:02", "names": ["TH-Meter 2"], "resolve_ms": 10**6},
     "dropped-while-resolving": {"address": "C4:7C:8D:6A:11:03", "names": ["TH-Meter 3"], "resolve_ms": 10**6, "drop_ms": 300},
+    "battery-meter": {"gatt": BATTERY_GATT, "battery": 87},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -123,6 +125,8 @@ class Obj(dbus.service.Object):
     def ReadValue(self, options):
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Read not permitted")
+        if self.uuid == 0x2A19:
+            return dbus.ByteArray(bytes([self.device.kind["battery"]]))
         return dbus.ByteArray(b"Fake Instruments")
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "aya{sv}")
@@ -151,6 +155,7 @@ class Fake(dbus.service.Object):
     def __init__(self, bus, adapters, devices):
         super().__init__(bus, "/")
         self.bus, self.objects, self.events, self.power_cycles = bus, {}, [], 0
+        self.answering = True  # the meters answer measurement requests
         self.adapters = [self.export(Obj(self, "/org/bluez/hci%d" % number, "Adapter1", {
             "Address": "00:1A:7D:DA:71:%02X" % (0x13 + number), "Name": "fake-hci%d" % number,
             "Alias": "fake-hci%d" % number, "Powered": ADAPTERS[state][0], "Discoverable": False,
@@ -247,6 +252,7 @@ class Fake(dbus.service.Object):
         reply()
 
     def drop(self, device):
+        self.answering = True  # a meter that fell silent answers on a new link
         if device.props["Connected"]:
             device.update({"ServicesResolved": False})
             for obj in reversed(device.gatt):
@@ -258,6 +264,8 @@ class Fake(dbus.service.Object):
 
     def answer_measurement_request(self, device):
         """Notifies a temperature frame at once, then a humidity frame, as the meter does: to subscribers only."""
+        if not self.answering:
+            return
         for delay, answer in ((0, b"0\x00\x0423.5"), (20, b"4\x00\x0445.6")):  # kind, channel, reading
             GLib.timeout_add(delay, self.notify, device, b"\xaa\x55\x13\x01" + answer + bytes(8))
 
@@ -328,8 +336,8 @@ class Session:
         self.app.stdin.write((command + "\n").encode())
         self.app.stdin.flush()
         yield from self.until(lambda: answers()[answered:], "the answer to " + command)
-        scan, rows, temperature, humidity, status = answers()[answered].split("|", 4)
-        self.shown = scan == "on", rows.split(";") if rows else [], [temperature, humidity], status
+        scan, rows, temperature, humidity, battery, status = answers()[answered].split("|", 5)
+        self.shown, self.battery_line = (scan == "on", rows.split(";") if rows else [], [temperature, humidity], status), battery
 
     def shows(self, condition, what):
         for _ in range(int(WAIT / 0.05)):
@@ -347,6 +355,18 @@ class Session:
 
     def status(self, pattern):
         yield from self.shows(lambda *shown: re.fullmatch(pattern, shown[3]), "the status %r" % pattern)
+
+    def battery_shown(self, pattern):
+        yield from self.shows(lambda *_: re.fullmatch(pattern, self.battery_line), "the battery %r" % pattern)
+
+    def battery(self, percent):  # the meter notifies its new level to subscribers
+        self.fake.devices[0].kind["battery"] = percent
+        level = next(obj for obj in self.fake.devices[0].gatt if obj.props["UUID"] == uuid(0x2A19))
+        if level.props.get("Notifying"):
+            level.update({"Value": dbus.ByteArray(bytes([percent]))})
+
+    def answering(self, on):  # the meter stops answering measurement requests while its link stays up, or starts again
+        self.fake.answering = on
 
     def quit(self, terminate=False):  # as the window's user, or as the system does
         self.app.send_signal(signal.SIGTERM) if terminate else self.app.stdin.close()
@@ -402,6 +422,7 @@ SCAN_REFUSED = [("log", r"Bluetooth Disabled- Make sure your Bluetooth is turned
 NO_ADAPTER = [("log", r"Bluetooth: no usable Bluetooth adapter .*")] + SCAN_REFUSED + ["quit"]
 SILENT_ATTEMPT = CONNECT_TO_METER + [("event", "Connect " + ADDRESS), ("mark",)]
 REFUSAL = {"bluez": r"le-connection-abort-by-local \(3 attempts\)", "plain": "Unknown Error"}
+FALLEN_SILENT = "Connected to " + METER + ", but it has not answered for 6 s"
 
 # Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario, and
 # EXTRAS where it tests what only BlueZ's extras do: the program built without them does not run it.
@@ -521,6 +542,16 @@ WORLDS = {
         "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
         ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
+    # Stops answering while its link stays up: named silent within three polls; answers again; Reconnect gives a new link.
+    "meter_falls_silent": ("on", ["meter"], CONNECT_TO_METER + [
+        ("readings",), ("answering", False), ("status", FALLEN_SILENT), ("answering", True), ("status", "Connected to " + METER),
+        ("answering", False), ("status", FALLEN_SILENT), ("mark",), "reconnect", ("event", "Disconnect " + ADDRESS),
+        ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER),
+        ("absent", "Disconnect error", "the window's own closing was reported as a drop"), "quit"]),
+    # Its Battery Level is read, then notified as it falls below 20 %.
+    "meter_battery": ("on", ["battery-meter"], CONNECT_TO_METER + [
+        ("readings",), ("battery_shown", "Battery 87 %"), ("event", "StartNotify 2A19"), ("battery", 15),
+        ("battery_shown", r"Battery 15 % \(low\)"), "quit"]),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),

@@ -2,7 +2,7 @@
 // builds it, steered through standard input like a user would, one command a
 // line: "scan on", "scan off", "select NAME" (the row showing NAME),
 // "reconnect" or "show". After each it answers on standard error with what the
-// window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|STATUS". The end of
+// window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|BATTERY|STATUS". The end of
 // the input closes the window. Standard output is the application's log, the
 // backend's lines go to standard error and the status line. Connections get
 // one second for the link and two for service resolution (three for both on
@@ -45,8 +45,11 @@ void run(qtui::MainWindow& window, const QString& command)
                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     if (command == QLatin1String("reconnect"))
         window.reconnectButton()->click();
-    const QStringList shown{window.scanButton()->isChecked() ? "on" : "off", rowNames(table).join(';'),
-                            window.temperatureField()->text(), window.humidityField()->text(),
+    const QStringList shown{window.scanButton()->isChecked() ? "on" : "off",
+                            rowNames(table).join(';'),
+                            window.temperatureField()->text(),
+                            window.humidityField()->text(),
+                            window.batteryLine()->isVisible() ? window.batteryLine()->text() : QString(),
                             window.statusLine()->text()};
     std::fprintf(stderr, "driver: %s\n", shown.join('|').toUtf8().constData());
     std::fflush(stderr);

@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -90,6 +91,9 @@ TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterByMouseAndKeyboard)
     EXPECT_TRUE(window.scanButton()->isChecked());
     for (const auto& [name, signal] : {std::pair{meter, "-58"}, {"SIM Edge Sensor", "-99"}})
         EXPECT_EQ(model().index(rowOf(name), 1).data().toString(), signal) << name.toStdString();
+    // Meters of the same name told apart.
+    for (const auto role : {Qt::ToolTipRole, Qt::AccessibleDescriptionRole})
+        EXPECT_EQ(model().index(rowOf(meter), 0).data(role).toString().toStdString(), meterId);
     EXPECT_EQ(count("myTableViewData.count Optional(4)"), 1);
     EXPECT_EQ(status(), QStringLiteral("Scanning: 4 devices listed"));
 
@@ -132,31 +136,52 @@ TEST_F(WindowTest, TheStatusLineExplainsEachLossAndReconnectServesTheSelectedMet
         "Bluetooth is off. Switch Bluetooth on (in the system settings, or: bluetoothctl power on).";
     const auto radio = [this](int state) { return [this, state] { central().setRadioState(state); }; };
     const auto selectMeter = [this] { window.deviceTable()->selectRow(rowOf(meter)); };
-    const std::tuple<std::function<void()>, QString, bool> steps[] = {
-        {[this] { window.scanButton()->click(); }, "Scanning: 4 devices listed", false},
-        {selectMeter, "Connected to " + meter, false},
+    const QString band = "SIM Fitness Band";
+    // Each step, the status line, whether Reconnect is offered, and the battery shown.
+    const std::tuple<std::function<void()>, QString, bool, QString> steps[] = {
+        {[this] { window.scanButton()->click(); }, "Scanning: 4 devices listed", false, ""},
+        {[&] { window.deviceTable()->selectRow(rowOf(band)); },
+         band + " offers no measurement service (no FF01/FF02)", true, ""},
+        {selectMeter, "Connected to " + meter, false, "Battery 87 %"},
+        {[this] { central().peripheral(meterId)->changeValue(ble::Uuid::fromShort(0x2A19), {19}); },
+         "Connected to " + meter, false, "Battery 19 % (low)"},
+        {[this] { central().loseConnection(meterId, "Unknown Error"); },
+         "Disconnected from " + meter +
+             ". Is the meter still in range and switched on? Reconnect connects again.",
+         true, ""},
+        {[this] { window.reconnectButton()->click(); }, "Connected to " + meter, false, "Battery 19 % (low)"},
         {[this] { central().loseConnection(meterId, "Connection timed out"); },
-         dropped + "Connection timed out. Reconnect connects again.", true},
+         dropped + "Connection timed out. Reconnect connects again.", true, ""},
         {[this] { window.deviceTable()->clearSelection(); },
-         dropped + "Connection timed out. Select it to connect again.", false},
-        {selectMeter, "Connected to " + meter, false},
-        {radio(poweredOff), off, false},
+         dropped + "Connection timed out. Select it to connect again.", false, ""},
+        {selectMeter, "Connected to " + meter, false, "Battery 19 % (low)"},
+        {radio(poweredOff), off, false, ""},
         {radio(unsupported),
          "No usable Bluetooth adapter. Check that the bluetooth service runs (systemctl status bluetooth) "
          "and "
          "that rfkill does not block the adapter (rfkill list).",
-         false},
-        {radio(poweredOn), dropped + "The Bluetooth radio was switched off. Reconnect connects again.", true},
+         false, ""},
+        {radio(poweredOn), dropped + "The Bluetooth radio was switched off. Reconnect connects again.", true,
+         ""},
         // A scan asked for while the radio is off does not start by itself later.
-        {radio(poweredOff), off, false},
+        {radio(poweredOff), off, false, ""},
         {[this] { window.scanButton()->click(), central().setRadioState(poweredOn); },
-         "Not scanning: Bluetooth was unavailable. Switch Scan off and on again.", false},
+         "Not scanning: Bluetooth was unavailable. Switch Scan off and on again.", false, ""},
         {[this] { window.scanButton()->click(), window.scanButton()->click(); }, "Scanning: 4 devices listed",
-         false}};
-    for (const auto& [step, shown, canReconnect] : steps) {
+         false, ""},
+        {selectMeter, "Connected to " + meter, false, "Battery 19 % (low)"},
+        // A device without a battery shows none.
+        {[&] { window.deviceTable()->selectRow(rowOf(band)); },
+         band + " offers no measurement service (no FF01/FF02)", true, ""}};
+    for (const auto& [step, shown, canReconnect, battery] : steps) {
         step();
         ASSERT_TRUE(showsStatus(shown));
         EXPECT_EQ(window.reconnectButton()->isEnabled(), canReconnect) << shown.toStdString();
+        const auto shownBattery = [this] {
+            return window.batteryLine()->isVisible() ? window.batteryLine()->text() : QString();
+        };
+        EXPECT_TRUE(advanceUntil([&, expected = battery] { return shownBattery() == expected; }))
+            << shown.toStdString() << ": " << shownBattery().toStdString();
     }
 }
 
@@ -170,7 +195,9 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
     const std::pair<Clock::duration, QString> ages[]{{1s, "updated 1 s ago"},
                                                      {5900ms, "updated 5 s ago"},
                                                      {6500ms, "updated 6 s ago (stale)"},
-                                                     {130s, "updated 2 min ago (stale)"}};
+                                                     {119s, "updated 119 s ago (stale)"},
+                                                     {130s, "updated 2 min ago (stale)"},
+                                                     {7199s, "updated 119 min ago (stale)"}};
     for (const auto& [after, text] : ages) {
         window.showReadingAges(arrival + after);
         EXPECT_EQ(window.temperatureAge()->text(), text);
@@ -180,7 +207,8 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
               QApplication::palette(window.temperatureField()).color(QPalette::Disabled, QPalette::Text));
     EXPECT_EQ(window.temperatureField()->text(), shown) << "the value stays readable";
     EXPECT_EQ(window.trendChart()->summary(),
-              "Temperature: no readings yet; Humidity: latest 45.5 %RH, minimum 45.5 %RH, maximum 45.5 %RH");
+              "Temperature: no readings yet; Humidity: latest 45.5 %RH, minimum 45.5 %RH, maximum 45.5 %RH; "
+              "Dew point: no readings yet; Absolute humidity: no readings yet");
     EXPECT_EQ(window.trendChart()->accessibleDescription(), window.trendChart()->summary());
     const std::pair<std::string_view, double> numbers[] = {
         {"21.5 %RH", 21.5}, {" 9.8 %RH", 9.8}, {"-5.2 %RH", -5.2}, {"  41 %RH", 41.0}};
@@ -195,6 +223,86 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
     window.controller()->moistureTxtFld.lock()->setStringValue("45.6 %RH");
     EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago")
         << "a reading of either kind shows both ages";
+}
+
+TEST_F(WindowTest, DewPointAndAbsoluteHumidityComeFromNumbersInRangeGreyWithTheReadingsAndAllAreCopiedAsCsv)
+{
+    const std::tuple<std::string, std::string, QString, QString> rows[] = {
+        {"20.0 \u02DAC", "50.0 %RH", "Dew point 9.3 \u02DAC", "Absolute humidity 8.6 g/m\u00B3"},
+        {"-9.9 \u02DAC", "80.0 %RH", "Dew point -12.7 \u02DAC", "Absolute humidity 1.9 g/m\u00B3"},
+        {" 0.0 \u02DAC", "99.7 %RH", "Dew point 0.0 \u02DAC", "Absolute humidity 4.8 g/m\u00B3"},
+        {"error \u02DAC", "80.0 %RH", "", ""},
+        {"61.0 \u02DAC", "80.0 %RH", "", ""},
+        {"35.0 \u02DAC", " 0.0 %RH", "", ""},
+        {"35.0 \u02DAC", "90.0 %RH", "Dew point 33.1 \u02DAC", "Absolute humidity 35.5 g/m\u00B3"},
+    };
+    for (const auto& [temperature, humidity, dewPoint, absolute] : rows) {
+        window.controller()->temperatureTxtFld.lock()->setStringValue(temperature);
+        window.controller()->moistureTxtFld.lock()->setStringValue(humidity);
+        EXPECT_EQ(window.dewPointField()->text(), dewPoint) << temperature << humidity;
+        EXPECT_EQ(window.absoluteHumidityField()->text(), absolute) << temperature << humidity;
+    }
+    // Its lowest came from -9.9 ˚C with the 50 %RH before it.
+    EXPECT_TRUE(window.trendChart()->summary().contains(
+        "Dew point: latest 33.1 \u02DAC, minimum -18.4 \u02DAC, maximum 33.1 \u02DAC"));
+    const auto greyed = [this] {
+        return window.dewPointField()->palette().color(QPalette::Active, QPalette::Text) ==
+               QApplication::palette(window.dewPointField()).color(QPalette::Disabled, QPalette::Text);
+    };
+    for (const auto& [after, stale] : {std::pair{7s, true}, {0s, false}}) {
+        window.showReadingAges(Clock::now() + after);
+        EXPECT_EQ(greyed(), stale);
+    }
+
+    window.copyReadingsButton()->click();
+    const auto lines = QGuiApplication::clipboard()->text().split("\r\n");
+    ASSERT_EQ(lines.size(), 2 + 2 * static_cast<qsizetype>(std::size(rows)));
+    EXPECT_EQ(lines.front(), "time,kind,text,value");
+    EXPECT_EQ(lines.back(), "");
+    for (const auto& [line, ending] : {std::pair{1, ",temperature,20.0,20"},
+                                       {4, ",humidity,80.0,80"},
+                                       {7, ",temperature,error,"},
+                                       {12, ",humidity,\" 0.0\",0"}}) {
+        EXPECT_TRUE(lines[line].endsWith(ending)) << lines[line].toStdString();
+        const auto at = QDateTime::fromString(lines[line].section(u',', 0, 0), Qt::ISODateWithMs);
+        EXPECT_LT(std::abs(at.secsTo(QDateTime::currentDateTime())), 60) << lines[line].toStdString();
+    }
+}
+
+TEST_F(WindowTest, AMeterThatFallsSilentIsNamedWithinThreePollsAndReconnectOpensANewLinkThroughTheSelection)
+{
+    window.scanButton()->click();
+    ASSERT_TRUE(advanceUntil([&] { return rowOf(meter) >= 0; }));
+    const auto selectionStart = log->lines.size();
+    window.deviceTable()->selectRow(rowOf(meter));
+    const auto selectionLines = linesSince(selectionStart);
+    ASSERT_TRUE(advanceUntil([&] { return !window.humidityField()->text().isEmpty(); }));
+    const auto silent = "Connected to " + meter + ", but it has not answered for 6 s";
+    const auto answers = [this] { return count("data update value Optional(19 bytes)"); };
+
+    central().peripheral(meterId)->setAnswering(false);
+    ASSERT_TRUE(showsStatus(silent));
+    EXPECT_TRUE(window.reconnectButton()->isEnabled());
+    EXPECT_EQ(window.statusLine()->accessibleDescription(),
+              "Requests the meter left unanswered this session: 2");
+    EXPECT_TRUE(window.statusLine()->toolTip().endsWith(window.statusLine()->accessibleDescription()));
+    central().peripheral(meterId)->setAnswering(true);
+    ASSERT_TRUE(showsStatus("Connected to " + meter)) << "frames came again";
+    EXPECT_FALSE(window.reconnectButton()->isEnabled());
+
+    central().peripheral(meterId)->setAnswering(false);
+    ASSERT_TRUE(showsStatus(silent));
+    const auto reconnectStart = log->lines.size();
+    const auto answered = answers();
+    window.reconnectButton()->click();
+    EXPECT_EQ(linesSince(reconnectStart), selectionLines) << "the same path as selecting the row";
+    EXPECT_EQ(status(), "Connecting to " + meter + "…");
+    ASSERT_TRUE(advanceUntil([&] { return answers() > answered; })) << "a new link, and readings again";
+    EXPECT_EQ(status(), "Connected to " + meter);
+    EXPECT_EQ(count("Connection complete"), 2);
+    EXPECT_EQ(count("Disconnected from peripheral: <SimulatedPeripheral: identifier = " + meterId +
+                    ", name = Optional(\"SIM Thermo-Hygrometer\"), state = connecting>"),
+              1);
 }
 
 // Notes the text a line edit shows at each of its paints, or counts a widget's paints.
@@ -259,9 +367,12 @@ TEST_F(WindowTest, TabGoesRoundEveryNamedControlAndAScreenReaderReadsTheStatusAn
         visited << accessibleText(QApplication::focusWidget(), QAccessible::Name);
     } while (QApplication::focusWidget() != window.scanButton() && visited.size() < 30);
     EXPECT_EQ(visited, (QStringList{"Devices", "Temperature", "Temperature age", "Humidity", "Humidity age",
-                                    "Trend", "Show log", "Log", "Copy log", "Status", "Scan"}));
+                                    "Dew point", "Absolute humidity", "Trend", "Show log", "Log", "Copy log",
+                                    "Copy readings", "Status", "Scan"}));
     EXPECT_EQ(accessibleText(window.reconnectButton(), QAccessible::Name), "Reconnect") << "disabled: no Tab";
     EXPECT_TRUE(window.humidityField()->isReadOnly());
+    EXPECT_TRUE(window.dewPointField()->isReadOnly() && window.absoluteHumidityField()->isReadOnly());
+    EXPECT_EQ(accessibleText(window.batteryLine(), QAccessible::Name), "Battery") << "hidden: no Tab";
     EXPECT_TRUE(window.statusLine()->isReadOnly());
     EXPECT_TRUE(window.findChild<QStatusBar*>()->isAncestorOf(window.statusLine()));
     EXPECT_EQ(accessibleText(window.statusLine(), QAccessible::Value),
@@ -297,6 +408,30 @@ TEST(LogPane, KeepsTheLastTenThousandLinesWithinItsBoundAndShowsThemOnceOpen)
     tee.writeLine(std::string(LogPane::maxBytes - 4, 'x'));
     tee.writeLine("last");
     EXPECT_EQ(pane.text().count(u'\n'), 1) << "older lines give way to a long one";
+}
+
+TEST(LogPane, FollowsTheNewestLineOnlyWhileItsViewIsAtTheBottom)
+{
+    LogPane pane;
+    TeeLogSink tee(std::make_shared<fake::Log>(), &pane);
+    for (int line = 0; line < 100; ++line)
+        tee.writeLine(std::to_string(line));
+    pane.resize(300, 200);
+    pane.show();
+    QScrollBar& bar = *pane.lines()->verticalScrollBar();
+    // Where the view is before a new line, and whether it then shows the newest.
+    const std::pair<std::function<void()>, bool> steps[] = {
+        {[] {}, true}, {[&] { bar.setValue(10); }, false}, {[&] { bar.setValue(bar.maximum()); }, true}};
+    for (const auto& [scroll, follows] : steps) {
+        scroll();
+        const int before = bar.value();
+        const auto line = "new " + std::to_string(before);
+        tee.writeLine(line);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return pane.lines()->document()->lastBlock().text() == line.c_str(); }));
+        EXPECT_EQ(bar.value(), follows ? bar.maximum() : before);
+        EXPECT_TRUE(follows || bar.value() < bar.maximum()) << "the newest line stays out of view";
+    }
 }
 
 TEST(ApplicationEntry, ShowsTheTitledWindowUntilTheUserQuits)

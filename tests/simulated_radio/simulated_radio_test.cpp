@@ -138,7 +138,7 @@ TEST_F(SimulatedRadio, APendingConnectionKeepsNeitherTheClockNorItsPeripheralAli
     EXPECT_TRUE(watched.expired());
 }
 
-TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasurementNotifies)
+TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasurementNotifiesAndItIsNotSilenced)
 {
     auto world = defaultWorld();
     world.timing.connection = Duration{1}; // a new connection stands before an old answer is due
@@ -150,7 +150,7 @@ TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasuremen
     after(Duration{1'000});
     for (const auto& service : meter->services().value_or(std::vector<std::shared_ptr<ble::Service>>{}))
         meter->discoverCharacteristics(service);
-    ASSERT_EQ(after(Duration{1'000}), (Lines{"FF00", "180A"}));
+    ASSERT_EQ(after(Duration{1'000}), (Lines{"FF00", "180A", "180F"}));
     const auto request = characteristic(0xFF01);
     const auto measurement = characteristic(0xFF02);
     const std::pair<std::function<void()>, Lines> steps[] = {
@@ -168,6 +168,24 @@ TEST_F(SimulatedRadio, MeterAnswersEachRequestWithOneFrameOnlyWhileItsMeasuremen
         {[&] { meter->writeValue({0x5F}, request, ble::WriteType::withoutResponse); }, {}},
         {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 humidity"}},
         {[&] { meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse); }, {"FF02 temperature"}},
+        // Silent while its link stays up, then answering again.
+        {[&] {
+             meter->setAnswering(false);
+             meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse);
+         },
+         {}},
+        {[&] {
+             meter->setAnswering(true);
+             meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse);
+         },
+         {"FF02 humidity"}},
+        // The battery level, 87 % ('W'), read and then notified as it falls to 15 %.
+        {[&] {
+             meter->setNotifyValue(true, characteristic(0x2A19));
+             meter->readValue(characteristic(0x2A19));
+         },
+         {"2A19 W", "2A19 on"}},
+        {[&] { meter->changeValue(ble::Uuid::fromShort(0x2A19), {15}); }, {"2A19 \x0F"}},
         {[&] {
              // The answer to this request would come after the link is gone.
              meter->writeValue({0x5E}, request, ble::WriteType::withoutResponse);
