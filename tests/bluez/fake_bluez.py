@@ -348,11 +348,11 @@ class Session:
     def status(self, pattern):
         yield from self.shows(lambda *shown: re.fullmatch(pattern, shown[3]), "the status %r" % pattern)
 
-    def quit(self, terminate=False):  # as the window's user, or as the system does
-        self.app.send_signal(signal.SIGTERM) if terminate else self.app.stdin.close()
+    def quit(self, by_signal=None):  # as the window's user, or by a signal as the terminal or the system does
+        self.app.send_signal(by_signal) if by_signal else self.app.stdin.close()
         yield from self.until(lambda: self.app.poll() is not None, "the program to end")
         self.fake.events.append("Program ended")
-        check(terminate or self.app.returncode == 0, "the program ended with exit code %s" % self.app.returncode)
+        check(self.app.returncode == 0, "the program ended with exit code %s" % self.app.returncode)
 
     def absent(self, text, what):
         check(not any(text.lower() in line.lower() for line in list(self.output) + self.fake.events), what)
@@ -485,7 +485,7 @@ WORLDS = {
     # The thermohygro program itself (not the driver) starts on BlueZ and reports the radio.
     "application_starts": ("on", ["meter"], [
         ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
-        ("quit", True)]),
+        ("quit", signal.SIGTERM)]),
     # Retried after two aborts; its services take longer than the link may.
     "meter_aborts_then_resolves_slowly": ("on", ["flaky-slow-meter"], CONNECT_TO_METER + [
         ("log", r"Bluetooth: attempt 2 to connect to .* failed: le-connection-abort-by-local; trying again"),
@@ -521,6 +521,10 @@ WORLDS = {
         "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
         ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
+    # Ctrl+C in the terminal ends the program as closing its window does: the link is closed first.
+    "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),
+        ("check", lambda s: "Disconnect " + ADDRESS in s.fake.events[:s.fake.events.index("Program ended")],
+         "the program ended without closing the link")]),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
