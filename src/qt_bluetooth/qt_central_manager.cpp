@@ -16,6 +16,7 @@ namespace qtble {
 namespace {
 
 const ble::Error bluetoothServiceStopped{"The Bluetooth service (bluetoothd) stopped."};
+const ble::Error adapterSwitchedOff{"Bluetooth was switched off."};
 
 } // namespace
 
@@ -113,9 +114,16 @@ void QtCentralManager::onStackStopped()
 
 void QtCentralManager::onHostModeChanged()
 {
-    if (updateRadioState() && announcedState_ == ble::managerState::poweredOn && wantsDiscovery() &&
-        extras_->discoveryEndsWithPower())
+    if (!updateRadioState())
+        return;
+    if (announcedState_ == ble::managerState::poweredOff) {
+        // The adapter drops its links as it goes off; Qt calls that a plain disconnection.
+        for (const auto& [identifier, peripheral] : peripherals_)
+            peripheral->linkLost(adapterSwitchedOff);
+    } else if (announcedState_ == ble::managerState::poweredOn && wantsDiscovery() &&
+               extras_->discoveryEndsWithPower()) {
         startDiscovery();
+    }
 }
 
 bool QtCentralManager::updateRadioState()

@@ -11,7 +11,11 @@ namespace {
 const ble::Error connectionTimedOut{"The connection attempt timed out."};
 const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
 const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
-const ble::Error remoteDisconnection{"The peripheral closed the connection."};
+// Out of range, switched off, suspended: Qt and BlueZ word every loss alike.
+const ble::Error connectionLost{"The connection was lost; the meter may be out of range or switched off."};
+// The stack says why a link went down only after Qt reported it: the
+// adapter's power goes off after its links, bluetoothd leaves after that.
+constexpr std::chrono::milliseconds lossExplanationWait{500};
 
 } // namespace
 
@@ -25,6 +29,9 @@ QtLink::QtLink(LinkOwner& owner, std::shared_ptr<app::LogSink> log, std::unique_
     retryTimer_.setSingleShot(true);
     retryTimer_.setInterval(budgets_.connection / 10);
     QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { attempt(); });
+    lossTimer_.setSingleShot(true);
+    lossTimer_.setInterval(lossExplanationWait);
+    QObject::connect(&lossTimer_, &QTimer::timeout, &context_, [this] { reportClosed(); });
 }
 
 QtLink::~QtLink()
@@ -197,6 +204,9 @@ void QtLink::cancel()
         // The old link's report of its end answers this cancel too.
         reconnectAfterClose_ = false;
         budgetTimer_.stop();
+        cancelRequested_ = true;
+        if (lossTimer_.isActive())
+            reportClosed();
         return;
     case State::connecting:
         withdraw();
@@ -247,9 +257,25 @@ void QtLink::onControllerError()
 
 void QtLink::onDisconnected()
 {
+    if (!cancelRequested_ && !lastControllerError_)
+        awaitLossReason();
+    else
+        reportClosed();
+}
+
+void QtLink::awaitLossReason()
+{
+    state_ = State::closing;
+    retireController();
+    lossTimer_.start();
+}
+
+void QtLink::reportClosed()
+{
+    lossTimer_.stop();
     std::optional<ble::Error> error;
     if (!cancelRequested_)
-        error = ble::Error{lastControllerError_.value_or(remoteDisconnection.localizedDescription)};
+        error = ble::Error{lastControllerError_.value_or(connectionLost.localizedDescription)};
     state_ = State::idle;
     retireController();
     owner_.linkClosed(error);
@@ -269,8 +295,12 @@ void QtLink::lost(const ble::Error& reason)
         return;
     case State::connected:
     case State::closing:
+        // A later word is the closer one: bluetoothd powers the adapter off as it stops.
         lastControllerError_ = reason.localizedDescription;
-        onDisconnected();
+        if (!lossTimer_.isActive() && !cancelRequested_)
+            awaitLossReason();
+        else if (!lossTimer_.isActive())
+            reportClosed();
     }
     if (waiting) {
         budgetTimer_.stop();

@@ -77,9 +77,9 @@ public:
     void cancel();
     // A device the stack had forgotten advertises again.
     void onHeardAgain();
-    // The link ended without a word from Qt (the stack stopped): an open
-    // link is reported closed, an attempt (or a connection waiting for the
-    // old link to close) failed, with the reason given.
+    // The link ended for this reason (the stack stopped, the adapter went
+    // off), with or without a word from Qt: an open link is reported closed,
+    // an attempt (or a connection waiting for the old link to close) failed.
     void lost(const ble::Error& reason);
 
 private:
@@ -98,6 +98,9 @@ private:
     void onConnected();
     void onControllerError();
     void onDisconnected();
+    // The link is down; its report waits for the stack to say why.
+    void awaitLossReason();
+    void reportClosed();
     void fail(const std::string& text);
     void reportFailure(const std::string& text);
     void log(const std::string& line) const;
@@ -119,6 +122,8 @@ private:
     // The connection budget, then the resolution budget.
     QTimer budgetTimer_;
     QTimer retryTimer_;
+    // Runs while a link that Qt reported closed waits for the stack's reason.
+    QTimer lossTimer_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed link.
     QObject context_;

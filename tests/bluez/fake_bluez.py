@@ -367,17 +367,20 @@ class Session:
         yield from self.until(lambda: "data update value Optional(19 bytes)" in self.output[self.marked[2]:],
                               "a reading after the mark")
 
-    def power(self, on=True):  # off ends every discovery session, as BlueZ does
-        self.fake.adapter.props["Powered"] = on
+    def power(self, on=True):  # off drops the links (the kernel's), then ends every discovery session, as BlueZ does
         self.fake.power_cycles += not on
         if not on:
+            for device in self.fake.devices:
+                self.fake.drop(device)
             self.fake.discover(False)
         self.fake.adapter.update({"Powered": on})
 
-    def bluetoothd(self, running):  # exits (its links end without a word) or starts again
-        if running:
+    def bluetoothd(self, running, clean=False):  # exits (cleanly: adapters powered off first; otherwise its
+        if running:                              # links end without a word), or starts again
             self.fake.bus.request_name("org.bluez")
             return
+        if clean:
+            yield from self.power(False) or ()
         self.fake.bus.release_name("org.bluez")
         for device in self.fake.devices:
             self.fake.drop(device)
@@ -401,6 +404,7 @@ SCAN_REFUSED = [("log", r"Bluetooth Disabled- Make sure your Bluetooth is turned
                 ("check", lambda s: s.shown[1] == [], "devices were listed without a usable adapter")]
 NO_ADAPTER = [("log", r"Bluetooth: no usable Bluetooth adapter .*")] + SCAN_REFUSED + ["quit"]
 SILENT_ATTEMPT = CONNECT_TO_METER + [("event", "Connect " + ADDRESS), ("mark",)]
+LOST = r"The connection was lost; the meter may be out of range or switched off\."  # a loss the stack does not explain
 REFUSAL = {"bluez": r"le-connection-abort-by-local \(3 attempts\)", "plain": "Unknown Error"}
 
 # Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario, and
@@ -463,11 +467,11 @@ WORLDS = {
         ("absent", "Disconnect error", "a withdrawn attempt was reported as an error"), "quit"]),
     # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
     "meter_drops": ("on", ["dropping-meter"], CONNECT_TO_METER + [
-        ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\(".+"\)'),
+        ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\("%s"\)' % LOST),
         ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
         ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
         "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
-        ("status", "Disconnected from " + METER + r": .+ Reconnect connects again\."),
+        ("status", r"Disconnected from %s: %s Reconnect connects again\." % (METER, LOST)),
         ("mark",), "reconnect", ("status", "Connecting to " + METER + "…|Connected to " + METER),
         ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER), "quit"]),
     # FF02 without its 0x2902 descriptor cannot notify: the request fails at once.
@@ -521,6 +525,14 @@ WORLDS = {
         "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
         ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
+    # Each loss in its own words: Bluetooth switched off, then a clean stop of bluetoothd (which powers the adapter
+    # off first, so that Qt Bluetooth alone can only tell the power).
+    "link_losses": ("on", ["meter"], CONNECT_TO_METER + [
+        ("readings",), ("power", False), ("log", r'Disconnect error: Optional\("Bluetooth was switched off\."\)'),
+        ("power", True), ("log", "Bluetooth Enabled", 2), ("mark",), "reconnect", ("resumed",), ("bluetoothd", False, True),
+        ("log", {"bluez": r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)',
+                 "plain": r'Disconnect error: Optional\("Bluetooth was switched off\."\)'}, {"bluez": 1, "plain": 2}),
+        ("absent", "The connection was lost", "a loss the stack explained was called unexplained"), "quit"]),
     # Ctrl+C in the terminal ends the program as closing its window does: the link is closed first.
     "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),
         ("check", lambda s: "Disconnect " + ADDRESS in s.fake.events[:s.fake.events.index("Program ended")],
