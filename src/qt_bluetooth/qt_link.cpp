@@ -10,6 +10,7 @@ namespace {
 
 const ble::Error connectionTimedOut{"The connection attempt timed out."};
 const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
+const ble::Error linkDroppedWhileResolving{"The link dropped while the device's services were read"};
 const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
 // Out of range, switched off, suspended: Qt and BlueZ word every loss alike.
 const ble::Error connectionLost{"The connection was lost; the meter may be out of range or switched off."};
@@ -95,15 +96,21 @@ void QtLink::onOpenerAnswer(LinkOpener::Answer answer, const std::string& text)
         owner_.listen(true);
         return;
     case LinkOpener::Answer::transient:
-        if (++attemptsMade_ < budgets_.attempts) {
-            log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " +
-                owner_.description() + " failed: " + text + "; trying again");
-            retryTimer_.start();
-            return;
-        }
-        break;
+        retryOrFail(text);
+        return;
     case LinkOpener::Answer::failed:
         ++attemptsMade_;
+        fail(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
+    }
+}
+
+void QtLink::retryOrFail(const std::string& text)
+{
+    if (++attemptsMade_ < budgets_.attempts) {
+        log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " + owner_.description() +
+            " failed: " + text + "; trying again");
+        retryTimer_.start();
+        return;
     }
     fail(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
 }
@@ -246,6 +253,15 @@ void QtLink::reportFailure(const std::string& text)
 void QtLink::onControllerError()
 {
     const std::string text = toStdString(controller_->errorString());
+    if (state_ == State::connecting && opener_ &&
+        controller_->error() == QLowEnergyController::ConnectionError) {
+        // The stack's link dropped while its services were read: a new
+        // attempt gets the connection budget again.
+        retireController();
+        startBudget(budgets_.connection);
+        retryOrFail(linkDroppedWhileResolving.localizedDescription);
+        return;
+    }
     if (state_ == State::connecting) {
         fail(text);
         return;

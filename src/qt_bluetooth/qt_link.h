@@ -31,7 +31,8 @@ struct LinkBudgets {
     // From the link to its resolved services. Where Qt brings the link up by
     // itself, one budget of both covers the link and its resolution.
     std::chrono::milliseconds resolution{std::chrono::seconds(30)};
-    // Attempts within the connection budget, when the stack aborts one.
+    // Attempts, when the stack aborts one or the link drops while its
+    // services are read.
     int attempts = 3;
     // At quit, the wait for the stack to confirm that the links are closed.
     std::chrono::milliseconds closingAtQuit{1000};
@@ -86,6 +87,8 @@ private:
     void startConnecting();
     void attempt();
     void onOpenerAnswer(LinkOpener::Answer answer, const std::string& text);
+    // Another attempt when the budget allows one, otherwise the failure.
+    void retryOrFail(const std::string& text);
     // Hands the device to Qt, which reports it connected once the services are resolved.
     void handOver();
     void startBudget(std::chrono::milliseconds budget);

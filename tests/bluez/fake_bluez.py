@@ -54,7 +54,10 @@ DEVICES = {
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "slowly-closing-meter": {"disconnect_ms": 3000},
     "unresolved-meter": {"address": "C4:7C:8D:6A:11:02", "names": ["TH-Meter 2"], "resolve_ms": 10**6},
-    "dropped-while-resolving": {"address": "C4:7C:8D:6A:11:03", "names": ["TH-Meter 3"], "resolve_ms": 10**6, "drop_ms": 300},
+    # Links that drop while BlueZ reads the services: every one, or the first one.
+    "dropped-while-resolving": {"address": "C4:7C:8D:6A:11:03", "names": ["TH-Meter 3"], "resolve_ms": 10**6,
+                                "drop_ms": 200, "drops": 99},
+    "dropped-once-while-resolving": {"resolve_ms": 400, "drop_ms": 200, "drops": 1},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -106,9 +109,11 @@ class Obj(dbus.service.Object):
             self.pending = failed
         else:
             self.update({"Connected": True})
-            reply()
-            GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self)
-            GLib.timeout_add(self.kind.get("drop_ms", 10**6), self.fake.drop, self)
+            reply()  # BlueZ answers once ATT is connected, and reads the services after that
+            self.links += 1
+            GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self, self.links)
+            if self.links <= self.kind.get("drops", 0):
+                GLib.timeout_add(self.kind["drop_ms"], self.fake.drop, self)
 
     @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"))
     def Disconnect(self, reply, failed):
@@ -171,7 +176,7 @@ class Fake(dbus.service.Object):
                 "Adapter": dbus.ObjectPath(hci), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
                 "ManufacturerData": dbus.Dictionary({dbus.UInt16(0x004C): dbus.ByteArray(b"\x02\x15\xab")}, "qv"),
                 "ServiceData": dbus.Dictionary({uuid(0xFFF0): dbus.ByteArray(b"\x01\x02")}, "sv")},
-                kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0))
+                kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0, links=0))
             if "cached" in kind:
                 self.export(self.devices[-1]).props["Name"] = kind["cached"]
 
@@ -220,8 +225,8 @@ class Fake(dbus.service.Object):
                 self.export(device, signal=True)
         return True
 
-    def resolve_services(self, device):
-        if not device.props["Connected"]:
+    def resolve_services(self, device, link):
+        if not device.props["Connected"] or device.links != link:
             return
         for number, (service_uuid, characteristics) in enumerate(device.kind["gatt"]):
             service = self.export(Obj(self, "%s/service%02x" % (device.path, number), "GattService1", {
@@ -449,8 +454,13 @@ WORLDS = {
         "scan off", ("status", {"bluez": "Could not connect to " + METER + ": " + REFUSAL["bluez"] + r"\. .*",
                                 "plain": "Could not connect to " + METER + r"\. Is the meter in range .*"}),  # Qt's words say nothing
         ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + [
-        ("rows", "TH-Meter 3"), "select TH-Meter 3",  # its link drops while BlueZ resolves: Qt's error is the failure
-        ("log", r"Bluetooth: connection to .* failed: Error occurred trying to connect to remote device\."), "quit"]),
+        ("rows", "TH-Meter 3"), "select TH-Meter 3",  # its link drops while BlueZ resolves, each time: Qt says nothing more
+        ("log", {"bluez": r"Bluetooth: connection to .* failed: The link dropped while the device's services were read \(3 attempts\)",
+                 "plain": r"Bluetooth: connection to .* failed: Error occurred trying to connect to remote device\."}), "quit"]),
+    # Its first link drops while BlueZ reads the services: the next attempt reads the meter.
+    "meter_drops_while_resolving": ("on", ["dropped-once-while-resolving"], CONNECT_TO_METER + [
+        ("log", r"Bluetooth: attempt 1 to connect to .* failed: The link dropped while the device's services were read; trying again"),
+        ("readings",), ("event", "Connect " + ADDRESS, 2), "quit"], EXTRAS),
     # Fails after the backend's time-out and withdraws the attempt from BlueZ; so does a link whose services never resolve.
     "connection_times_out": ("on", ["silent-meter", "unresolved-meter"], SILENT_ATTEMPT + [
         ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
