@@ -33,9 +33,17 @@ void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void
                      });
 }
 
+// Never starts bluetoothd through bus activation: a stopped one stays stopped.
+QDBusMessage bluezCall(const QString& path, const QString& interface, const QString& method)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(bluezService, path, interface, method);
+    call.setAutoStartService(false);
+    return call;
+}
+
 QDBusMessage deviceCall(const QString& path, const QString& method)
 {
-    return QDBusMessage::createMethodCall(bluezService, path, deviceInterface, method);
+    return bluezCall(path, deviceInterface, method);
 }
 
 } // namespace
@@ -43,9 +51,8 @@ QDBusMessage deviceCall(const QString& path, const QString& method)
 void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done)
 {
-    const auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
-                                                     QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                                                     QStringLiteral("GetManagedObjects"));
+    const auto call = bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                                QStringLiteral("GetManagedObjects"));
     whenAnswered(
         call, context,
         [address = address.toString(), adapterPath, done = std::move(done)](const QDBusMessage& reply) {
