@@ -61,15 +61,34 @@ public:
 
     bool discoveryEndsWithPower() const override { return true; }
 
-    void discoveryStarting() override { discoveringForOthers_ = adapter_ && isBluezDiscovering(*adapter_); }
-
-    void scanStopped() override
+    void discoveryStarting(std::function<void(const std::string&)> refused) override
     {
-        // Qt stops BlueZ's discovery only when it started it; a session it
-        // renewed on its own would otherwise run on.
-        if (discoveringForOthers_ && adapter_)
-            stopBluezDiscovery(*adapter_);
-        discoveringForOthers_ = false;
+        // Qt starts no session when another program discovers already, and
+        // leaves a refused one unsaid.
+        discoveryStopped();
+        if (!adapter_)
+            return;
+        sessionAdapter_ = adapter_;
+        filterBluezDiscovery(*adapter_);
+        startBluezDiscovery(*adapter_, *sessionContext_, [refused = std::move(refused)](const QString& text) {
+            refused("BlueZ refused to discover: " + toStdString(text));
+        });
+    }
+
+    void discoveryStarted() override
+    {
+        if (sessionAdapter_)
+            filterBluezDiscovery(*sessionAdapter_);
+    }
+
+    void discoveryStopped() override
+    {
+        // Qt stops BlueZ's discovery only when it started it.
+        if (sessionAdapter_)
+            stopBluezDiscovery(*sessionAdapter_);
+        sessionAdapter_.reset();
+        // The answer to a session ended meanwhile is old.
+        sessionContext_ = std::make_unique<QObject>();
     }
 
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) override
@@ -82,9 +101,11 @@ public:
 
 private:
     std::optional<BluezAdapter> adapter_;
-    // BlueZ discovered for another client when the scan started: Qt then leaves it on.
-    bool discoveringForOthers_ = false;
+    // Where this program's own discovery session runs.
+    std::optional<BluezAdapter> sessionAdapter_;
     std::unique_ptr<BluezWatch> watch_;
+    // Receives the answer to the session's start.
+    std::unique_ptr<QObject> sessionContext_ = std::make_unique<QObject>();
 };
 
 void BluezLinkOpener::open(Done done)

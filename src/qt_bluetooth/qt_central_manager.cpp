@@ -168,16 +168,26 @@ void QtCentralManager::startDiscovery()
 {
     if (discoveryAgent_->isActive())
         discoveryAgent_->stop();
-    extras_->discoveryStarting();
+    // Otherwise the session would be refused, and Qt's agent says so already.
+    if (announcedState_ == ble::managerState::poweredOn)
+        extras_->discoveryStarting([this](const std::string& refusal) {
+            log("Bluetooth: scan failed: " + refusal + ". Switch Scan off and on again.");
+        });
     discoveryAgent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+    extras_->discoveryStarted();
+}
+
+void QtCentralManager::stopDiscovery()
+{
+    discoveryAgent_->stop();
+    extras_->discoveryStopped();
 }
 
 void QtCentralManager::stopScan()
 {
     scanning_ = false;
     if (discoveryAgent_->isActive() && listeners_.empty())
-        discoveryAgent_->stop();
-    extras_->scanStopped();
+        stopDiscovery();
     forgetUnheldPeripherals();
 }
 
@@ -255,7 +265,7 @@ void QtCentralManager::listenFor(const std::shared_ptr<QtPeripheral>& peripheral
 void QtCentralManager::stopListeningFor(const QtPeripheral& peripheral)
 {
     if (listeners_.erase(peripheral.identifier()) && !wantsDiscovery() && discoveryAgent_->isActive())
-        discoveryAgent_->stop();
+        stopDiscovery();
 }
 
 void QtCentralManager::hearListener(const QBluetoothDeviceInfo& device)

@@ -48,9 +48,13 @@ public:
     // Powering the adapter off ends its discovery while Qt's agent stays
     // active: discovery must be started again once it is powered on.
     virtual bool discoveryEndsWithPower() const = 0;
-    // Qt's discovery is about to start; the controller's scan stopped.
-    virtual void discoveryStarting() = 0;
-    virtual void scanStopped() = 0;
+    // Qt's discovery is about to start on a powered adapter: the stack's own
+    // session starts too, and refused gets the stack's words should it refuse.
+    virtual void discoveryStarting(std::function<void(const std::string&)> refused) = 0;
+    // Qt's discovery started, and replaced what the session asked for.
+    virtual void discoveryStarted() = 0;
+    // Discovery is no longer wanted.
+    virtual void discoveryStopped() = 0;
     // Null when Qt's controller connects to the device by itself.
     virtual std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) = 0;
 };

@@ -18,7 +18,9 @@ CONNECT_TIMEOUT = {"bluez": 1.0, "plain": 3.0}
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
 REQUEST = "WriteValue FF01 5e command"
 BLUEZ, MANAGER = "org.bluez.", "org.freedesktop.DBus.ObjectManager"
-ADAPTERS = {"on": (True, False), "off": (False, False), "busy": (True, True)}  # Powered; discovering for another client
+# Powered; discovering for another client (without a filter); refusing to discover (the kernel did).
+ADAPTERS = {"on": (True, False, False), "off": (False, False, False), "busy": (True, True, False),
+            "refusing": (True, False, True)}
 BUS_CONFIG = """<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth><policy
 context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
 </policy></busconfig>"""
@@ -58,6 +60,7 @@ DEVICES = {
     "dropped-while-resolving": {"address": "C4:7C:8D:6A:11:03", "names": ["TH-Meter 3"], "resolve_ms": 10**6,
                                 "drop_ms": 200, "drops": 99},
     "dropped-once-while-resolving": {"resolve_ms": 400, "drop_ms": 200, "drops": 1},
+    "late-named-meter": {"names": [None, METER]},  # its first report (an advert without the scan response) has no name
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -83,17 +86,28 @@ class Obj(dbus.service.Object):
     @dbus.service.signal(dbus.PROPERTIES_IFACE, "sa{sv}as")
     def PropertiesChanged(self, interface, changed, invalidated): pass
 
-    @dbus.service.method(BLUEZ + "Adapter1")
-    def StartDiscovery(self):
+    # Discovery sessions and filters are per client (per connection), as in BlueZ's adapter.c.
+    @dbus.service.method(BLUEZ + "Adapter1", sender_keyword="sender")
+    def StartDiscovery(self, sender):
         self.fake.events.append("StartDiscovery")
         if not self.props["Powered"]:
             raise error("NotReady", "Resource Not Ready")
+        if sender in self.fake.sessions or ADAPTERS[self.state][2]:  # the client has one; the kernel refused
+            raise error("Busy", "Operation already in progress")
+        self.fake.sessions.add(sender)
         self.fake.discover(True)
 
-    @dbus.service.method(BLUEZ + "Adapter1")
-    def StopDiscovery(self):
+    @dbus.service.method(BLUEZ + "Adapter1", sender_keyword="sender")
+    def StopDiscovery(self, sender):
         self.fake.events.append("StopDiscovery")
-        self.fake.discover(False)
+        if sender not in self.fake.sessions:
+            raise error("Failed", "No discovery started")
+        self.fake.sessions.discard(sender)
+        self.fake.discover(self.fake.others_discover)
+
+    @dbus.service.method(BLUEZ + "Adapter1", "a{sv}", sender_keyword="sender")
+    def SetDiscoveryFilter(self, filter, sender):
+        self.fake.filters[sender] = dict(filter)
 
     @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"), message_keyword="message")
     def Connect(self, reply, failed, message):
@@ -156,12 +170,15 @@ class Fake(dbus.service.Object):
     def __init__(self, bus, adapters, devices):
         super().__init__(bus, "/")
         self.bus, self.objects, self.events, self.power_cycles, self.auto_starting = bus, {}, [], 0, []
+        self.sessions, self.filters = set(), {}  # the clients discovering, and the clients' filters
         self.adapters = [self.export(Obj(self, "/org/bluez/hci%d" % number, "Adapter1", {
             "Address": "00:1A:7D:DA:71:%02X" % (0x13 + number), "Name": "fake-hci%d" % number,
             "Alias": "fake-hci%d" % number, "Powered": ADAPTERS[state][0], "Discoverable": False,
-            "Discovering": ADAPTERS[state][1]})) for number, state in enumerate(adapters.split()) if state in ADAPTERS]
+            "Discovering": ADAPTERS[state][1]}, state=state)) for number, state in enumerate(adapters.split())
+            if state in ADAPTERS]
         # The devices are heard by the first powered adapter.
         self.adapter = next((a for a in self.adapters if a.props["Powered"]), (self.adapters or [None])[0])
+        self.others_discover = bool(self.adapter and self.adapter.props["Discovering"])
         hci = self.adapter.path if self.adapter else "/org/bluez/hci0"
         if self.adapter:
             GLib.timeout_add(ADVERTISING_MS, self.advertise)  # devices in range advertise while discovery runs
@@ -202,6 +219,8 @@ class Fake(dbus.service.Object):
     def InterfacesRemoved(self, path, interfaces): pass
 
     def discover(self, on):
+        if not on:
+            self.sessions.clear()
         self.adapter.update({"Discovering": on})
         for device in (device for device in self.devices if not on and "RSSI" in device.props):
             device.update(invalidated=["RSSI"])  # BlueZ forgets the strengths it heard
@@ -221,6 +240,10 @@ class Fake(dbus.service.Object):
             device.adverts += 1
             name = device.kind["names"][min(device.adverts, len(device.kind["names"])) - 1]
             changed = {"RSSI": dbus.Int16(device.kind["rssi"] - device.adverts % 3)}
+            # Without a filtered session BlueZ passes a strength on only when it changed by 8 dB.
+            if "RSSI" in device.props and abs(changed["RSSI"] - device.props["RSSI"]) < 8 and not any(
+                    self.filters.get(client) for client in self.sessions):
+                del changed["RSSI"]
             if name is not None and device.props.get("Name") != name:
                 changed.update(Name=name, Alias=name)
             if device.path in self.objects:
@@ -382,6 +405,7 @@ class Session:
         if not on:
             for device in self.fake.devices:
                 self.fake.drop(device)
+            self.fake.others_discover = False
             self.fake.discover(False)
         self.fake.adapter.update({"Powered": on})
 
@@ -392,6 +416,8 @@ class Session:
         if clean:
             yield from self.power(False) or ()
         self.fake.bus.release_name("org.bluez")
+        self.fake.sessions.clear()
+        self.fake.filters.clear()
         for device in self.fake.devices:
             self.fake.drop(device)
 
@@ -556,6 +582,14 @@ WORLDS = {
     "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),
         ("check", lambda s: "Disconnect " + ADDRESS in s.fake.events[:s.fake.events.index("Program ended")],
          "the program ended without closing the link")]),
+    # Another program discovers without a filter: the program's own filtered session still hears the late name.
+    "adapter_busy": ("busy", ["late-named-meter"], SCAN_FOR_METER + [
+        ("check", lambda s: list(s.fake.filters.values()) == [{"Transport": "le", "DuplicateData": True}],
+         "Qt's filter (without repeats) replaced the program's"), "quit"], EXTRAS),
+    # The kernel refuses discovery: said on standard error and in the status line, not "0 devices listed" for ever.
+    "discovery_refused": ("refusing", ["meter"], ["scan on", ("log", r"Bluetooth: scan failed: BlueZ refused to discover: "
+        r"Operation already in progress \(org\.bluez\.Error\.Busy\)\. Switch Scan off and on again\."),
+        ("status", r"scan failed: BlueZ refused to discover: .*"), "quit"], EXTRAS),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
