@@ -446,6 +446,8 @@ REFUSAL = {"bluez": r"le-connection-abort-by-local \(3 attempts\)", "plain": "Un
 # Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario, and
 # EXTRAS where it tests what only BlueZ's extras do: the program built without them does not run it.
 EXTRAS = "needs BlueZ's extras"
+# UNFORCED where Qt finds BlueZ's version itself: it runs the name owner's program (/proc/PID/cmdline) with --version.
+UNFORCED, BLUETOOTHD = "Qt detects BlueZ's version", os.path.join(os.path.dirname(os.path.abspath(__file__)), "bluetoothd")
 WORLDS = {
     # From the scan to both readings; nameless, late-named and remembered devices; the poll; a rescan.
     "meter_readings": ("on", ["meter", "unnamed", "late-name", "cached", "remembered"], [
@@ -579,9 +581,10 @@ WORLDS = {
                  "plain": r'Disconnect error: Optional\("Bluetooth was switched off\."\)'}, {"bluez": 1, "plain": 2}),
         ("absent", "The connection was lost", "a loss the stack explained was called unexplained"), "quit"]),
     # Ctrl+C in the terminal ends the program as closing its window does: the link is closed first.
+    # Qt learns BlueZ's version from the name's owner here, as on a real system.
     "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),
         ("check", lambda s: "Disconnect " + ADDRESS in s.fake.events[:s.fake.events.index("Program ended")],
-         "the program ended without closing the link")]),
+         "the program ended without closing the link")], UNFORCED),
     # Another program discovers without a filter: the program's own filtered session still hears the late name.
     "adapter_busy": ("busy", ["late-named-meter"], SCAN_FOR_METER + [
         ("check", lambda s: list(s.fake.filters.values()) == [{"Transport": "le", "DuplicateData": True}],
@@ -622,7 +625,11 @@ def worlds(stack):
 
 def main(driver, app, world, stack):
     check(world in worlds(stack), "%s cannot run on the %s stack" % (world, stack))
-    adapter, devices, scenario, *_ = WORLDS[world]
+    adapter, devices, scenario, *marks = WORLDS[world]
+    if UNFORCED in marks and "FAKE_BLUEZ_AS_BLUETOOTHD" not in os.environ:  # serve as bluetoothd, by its name
+        os.execve("/usr/bin/python3", [BLUETOOTHD, os.path.abspath(__file__), driver, app, world, stack],
+                  dict(os.environ, FAKE_BLUEZ_AS_BLUETOOTHD="1", PYTHONHOME=sys.base_prefix))
+    version = {} if UNFORCED in marks else {"BLUETOOTH_FORCE_DBUS_LE_VERSION": "5.66"}
     with tempfile.TemporaryDirectory() as folder:
         socket = os.path.join(folder, "bus")
         with open(socket + ".conf", "w") as out:
@@ -635,10 +642,10 @@ def main(driver, app, world, stack):
             fake = Fake(dbus.bus.BusConnection("unix:path=" + socket), adapter, devices)
             if adapter != "absent":
                 fake.bus.request_name("org.bluez")
-            # Qt takes BlueZ's GATT API from bluetoothd 5.42 on and learns the version from the name's owner.
+            # Qt takes BlueZ's GATT API from bluetoothd 5.42 on.
+            environment = {name: value for name, value in os.environ.items() if name != "BLUETOOTH_FORCE_DBUS_LE_VERSION"}
             session = Session(fake, app if world == "application_starts" else driver, dict(
-                os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + socket, QT_QPA_PLATFORM="offscreen",
-                BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66"), stack)
+                environment, DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + socket, QT_QPA_PLATFORM="offscreen", **version), stack)
             children.append(session.app)
             failure = run(session.play(scenario))
             if not failure and any(line.startswith("Bluetooth: ") for line in session.output):
