@@ -210,7 +210,10 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                      [this, weakService](const QLowEnergyCharacteristic& changed, const QByteArray& value) {
                          const auto service = weakService.lock();
                          const auto characteristic = service ? service->find(changed) : nullptr;
-                         if (!characteristic)
+                         // BlueZ announces the value it read before it answers
+                         // the read, and Qt passes that on as a change too: the
+                         // answer delivers it.
+                         if (!characteristic || std::ranges::count(service->pendingReads, characteristic) > 0)
                              return;
                          characteristic->receive(value);
                          deliverValue(characteristic, std::nullopt);

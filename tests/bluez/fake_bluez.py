@@ -37,11 +37,13 @@ def error(name, text):
 # GATT tables: services as (UUID, characteristics); characteristics as (UUID, flags, with 0x2902).
 METER_GATT = [(0x180A, [(0x2A29, ["read"], False)]),
               (0xFFF0, [(0xFF01, ["write-without-response", "write"], False), (0xFF02, ["notify"], True)])]
+ECHOING_GATT = [(0x180A, [(0x2A29, ["read", "notify"], True)])] + METER_GATT[1:]
 NO_CCCD_GATT = [(0xFFF0, [(0xFF01, ["write-without-response"], False), (0xFF02, ["notify"], False)])]
 DEVICES = {
     "meter": {}, "refusing-meter": {"aborts": 99}, "silent-meter": {"connect": "silent"},
     "dropping-meter": {"drop_after_frames": 2}, "meter-without-cccd": {"gatt": NO_CCCD_GATT},
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
+    "echoing-meter": {"gatt": ECHOING_GATT},  # a read of 2A29 changes its value, which notifies too
     "unnamed": {"address": "E8:10:00:00:00:07", "alias": "e8-10-00-00-00-07", "names": [None], "rssi": -70, "gatt": []},
     "late-name": {"address": "E8:10:00:00:00:08", "names": [None, None, "Late Sensor"], "rssi": -75, "gatt": []},
     # Remembered by BlueZ from an earlier session: out of range, or in range again.
@@ -142,6 +144,7 @@ class Obj(dbus.service.Object):
     def ReadValue(self, options):
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Read not permitted")
+        self.update({"Value": dbus.ByteArray(b"Fake Instruments")})  # BlueZ's cache announces it before the answer
         return dbus.ByteArray(b"Fake Instruments")
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "aya{sv}")
@@ -533,6 +536,11 @@ WORLDS = {
         ("check", lambda s: s.output[s.output.index("didUpdateValueFor characteristic UUID: 2A29") + 1]
          == "data update value nil", "a refused read came with a value"),
         ("absent", "Subscribed.", "a refused subscription was reported as made"), "quit"]),
+    # The value a read brings is announced as a change first: it reaches the controller once.
+    "read_announced_as_change": ("on", ["echoing-meter"], CONNECT_TO_METER + [
+        ("readings",), ("log", "didUpdateValueFor characteristic UUID: 2A29"),
+        ("check", lambda s: s.output.count("didUpdateValueFor characteristic UUID: 2A29") == 1, "a read was delivered twice")
+        , "quit"]),
     # The thermohygro program itself (not the driver) starts on BlueZ and reports the radio.
     "application_starts": ("on", ["meter"], [
         ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
