@@ -78,6 +78,7 @@ void QtPeripheral::linkStarting()
 {
     servicesRequested_ = false;
     services_.reset();
+    uncheckedCommandWrites_.clear();
 }
 
 void QtPeripheral::controllerMade(QLowEnergyController& controller)
@@ -338,6 +339,12 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
         service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value));
         return;
     }
+    // Neither Qt nor BlueZ refuses it: the write goes out, and the device may
+    // drop it without a word. Said once a connection, not at every poll.
+    if (!(own->qtCharacteristic().properties() & QLowEnergyCharacteristic::WriteNoResponse) &&
+        uncheckedCommandWrites_.insert(own->uuid().uuidString()).second)
+        log("Bluetooth: " + own->uuid().uuidString() + " of " + name_.value_or(identifier_) +
+            " does not allow writes without response; the device may ignore them");
     // Handed to Qt after the requests asked for in the same turn of the event
     // loop: Qt sends one request at a time, in call order, so a subscription
     // asked for with it is on before the meter answers the write.

@@ -37,13 +37,15 @@ def error(name, text):
 # GATT tables: services as (UUID, characteristics); characteristics as (UUID, flags, with 0x2902).
 METER_GATT = [(0x180A, [(0x2A29, ["read"], False)]),
               (0xFFF0, [(0xFF01, ["write-without-response", "write"], False), (0xFF02, ["notify"], True)])]
+REQUESTS_ONLY_GATT = [(0xFFF0, [(0xFF01, ["write"], False), (0xFF02, ["notify"], True)])]
 ECHOING_GATT = [(0x180A, [(0x2A29, ["read", "notify"], True)])] + METER_GATT[1:]
 NO_CCCD_GATT = [(0xFFF0, [(0xFF01, ["write-without-response"], False), (0xFF02, ["notify"], False)])]
 DEVICES = {
     "meter": {}, "refusing-meter": {"aborts": 99}, "silent-meter": {"connect": "silent"},
     "dropping-meter": {"drop_after_frames": 2}, "meter-without-cccd": {"gatt": NO_CCCD_GATT},
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
-    "echoing-meter": {"gatt": ECHOING_GATT},  # a read of 2A29 changes its value, which notifies too
+    "echoing-meter": {"gatt": ECHOING_GATT},
+    "requests-only-meter": {"gatt": REQUESTS_ONLY_GATT},  # FF01 takes write requests only; it drops write commands  # a read of 2A29 changes its value, which notifies too
     "unnamed": {"address": "E8:10:00:00:00:07", "alias": "e8-10-00-00-00-07", "names": [None], "rssi": -70, "gatt": []},
     "late-name": {"address": "E8:10:00:00:00:08", "names": [None, None, "Late Sensor"], "rssi": -75, "gatt": []},
     # Remembered by BlueZ from an earlier session: out of range, or in range again.
@@ -150,7 +152,9 @@ class Obj(dbus.service.Object):
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "aya{sv}")
     def WriteValue(self, value, options):
         self.fake.events.append("WriteValue %04X %s %s" % (self.uuid, bytes(value).hex(), options.get("type", "")))
-        if self.uuid == 0xFF01 and bytes(value) == b"\x5e":
+        # BlueZ sends a write command whatever the flags say (gatt-client.c); a device drops one it does not allow.
+        dropped = options.get("type") == "command" and "write-without-response" not in self.props["Flags"]
+        if self.uuid == 0xFF01 and bytes(value) == b"\x5e" and not dropped:
             self.fake.answer_measurement_request(self.device)
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
@@ -541,6 +545,10 @@ WORLDS = {
         ("readings",), ("log", "didUpdateValueFor characteristic UUID: 2A29"),
         ("check", lambda s: s.output.count("didUpdateValueFor characteristic UUID: 2A29") == 1, "a read was delivered twice")
         , "quit"]),
+    # Polled with writes its FF01 does not allow: said once on standard error, not at every poll.
+    "meter_without_write_commands": ("on", ["requests-only-meter"], CONNECT_TO_METER + [("event", REQUEST, 2),
+        ("check", lambda s: sum("FF01" in line and "does not allow writes without response" in line
+                                for line in s.errors) == 1, "the unanswerable write was not said once"), "quit"]),
     # The thermohygro program itself (not the driver) starts on BlueZ and reports the radio.
     "application_starts": ("on", ["meter"], [
         ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
