@@ -160,9 +160,11 @@ class Obj(dbus.service.Object):
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
     def StartNotify(self):
         self.fake.events.append("StartNotify %04X" % self.uuid)
+        if self.device.closing:  # characteristic_start_notify() in gatt-client.c
+            raise error("NotConnected", "Not Connected")
         if "Notifying" not in self.props:
             raise error("NotSupported", "Operation is not supported")
-        if self.device.kind.get("refuses_requests") or self.device.closing:
+        if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Notify not permitted")
         self.update({"Notifying": True})
 
