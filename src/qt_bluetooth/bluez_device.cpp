@@ -93,6 +93,20 @@ bool isTransient(const QDBusError& error)
            error.name() == QLatin1String("org.bluez.Error.InProgress");
 }
 
+QString withAdvice(const QDBusError& error, const QBluetoothAddress& device)
+{
+    const QString name = error.name();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied"))
+        return error.message() + QStringLiteral("; this user may not use Bluetooth: join the bluetooth group "
+                                                "(sudo usermod -aG bluetooth $USER) and log in again");
+    if (name == QLatin1String("org.bluez.Error.NotAuthorized") ||
+        name == QLatin1String("org.bluez.Error.NotPermitted") ||
+        name.startsWith(QLatin1String("org.bluez.Error.Authentication")))
+        return error.message() + QStringLiteral("; the meter asks for pairing: bluetoothctl pair ") +
+               device.toString();
+    return error.message();
+}
+
 bool isForgotten(const QDBusError& error)
 {
     return error.type() == QDBusError::UnknownObject ||

@@ -28,6 +28,10 @@ void disconnectDevice(const QString& path);
 // A failure that another attempt may overcome: an aborted or busy connection.
 bool isTransient(const QDBusError& error);
 
+// BlueZ's words for a failure, with what the user can do where there is
+// something: pair the device, or join the group that may use Bluetooth.
+QString withAdvice(const QDBusError& error, const QBluetoothAddress& device);
+
 // The device's object went away: BlueZ removed the device meanwhile.
 bool isForgotten(const QDBusError& error);
 

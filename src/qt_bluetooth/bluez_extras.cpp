@@ -143,7 +143,7 @@ void BluezLinkOpener::onAnswer(const QDBusError& error, const Done& done)
         return;
     }
     const bool transient = bluez::isTransient(error) || bluez::isForgotten(error);
-    done(transient ? Answer::transient : Answer::failed, toStdString(error.message()));
+    done(transient ? Answer::transient : Answer::failed, toStdString(bluez::withAdvice(error, device_)));
 }
 
 } // namespace

@@ -44,6 +44,10 @@ DEVICES = {
     "meter": {}, "refusing-meter": {"aborts": 99}, "silent-meter": {"connect": "silent"},
     "dropping-meter": {"drop_after_frames": 2}, "meter-without-cccd": {"gatt": NO_CCCD_GATT},
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
+    # Refused: bonding failed (a meter that asks for pairing), or the bus's policy forbids this user BlueZ.
+    "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
+    "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
+        "org.freedesktop.DBus.Error.AccessDenied", "Rejected send message")},
     "echoing-meter": {"gatt": ECHOING_GATT},
     "requests-only-meter": {"gatt": REQUESTS_ONLY_GATT},  # FF01 takes write requests only; it drops write commands  # a read of 2A29 changes its value, which notifies too
     "unnamed": {"address": "E8:10:00:00:00:07", "alias": "e8-10-00-00-00-07", "names": [None], "rssi": -70, "gatt": []},
@@ -120,6 +124,8 @@ class Obj(dbus.service.Object):
             failed(dbus.DBusException("Unknown object", name="org.freedesktop.DBus.Error.UnknownObject"))
         elif self.props["Connected"]:
             reply()
+        elif "refusal" in self.kind:
+            failed(dbus.DBusException(self.kind["refusal"][1], name=self.kind["refusal"][0]))
         elif self.aborts < self.kind.get("aborts", 0):
             self.aborts += 1
             GLib.timeout_add(100, failed, error("Failed", "le-connection-abort-by-local"))
@@ -542,6 +548,12 @@ WORLDS = {
         ("check", lambda s: s.output[s.output.index("didUpdateValueFor characteristic UUID: 2A29") + 1]
          == "data update value nil", "a refused read came with a value"),
         ("absent", "Subscribed.", "a refused subscription was reported as made"), "quit"]),
+    # Refusals the user can act on end in a status line that says what to do.
+    "connection_needs_rights": ("on", ["pairing-meter", "forbidden-meter"], CONNECT_TO_METER + [
+        ("status", r"Could not connect to %s: Authentication Failed; the meter asks for pairing: bluetoothctl pair %s\. .*"
+         % (METER, ADDRESS)), "scan on", ("rows", "TH-Meter 5"), "select TH-Meter 5",
+        ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
+                   r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
     # The value a read brings is announced as a change first: it reaches the controller once.
     "read_announced_as_change": ("on", ["echoing-meter"], CONNECT_TO_METER + [
         ("readings",), ("log", "didUpdateValueFor characteristic UUID: 2A29"),
