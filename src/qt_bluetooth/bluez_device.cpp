@@ -72,6 +72,23 @@ void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QO
         });
 }
 
+void hasServices(const QString& path, QObject& context, std::function<void(bool)> done)
+{
+    whenAnswered(bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                           QStringLiteral("GetManagedObjects")),
+                 context,
+                 [prefix = path + QLatin1Char('/'), done = std::move(done)](const QDBusMessage& reply) {
+                     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+                         return done(false);
+                     const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
+                     for (auto object = objects.cbegin(); object != objects.cend(); ++object)
+                         if (object.key().path().startsWith(prefix) &&
+                             object.value().contains(QStringLiteral("org.bluez.GattService1")))
+                             return done(true);
+                     done(false);
+                 });
+}
+
 void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)
 {
     // D-Bus's 25 s would cut a longer budget short; a withdrawn attempt's

@@ -22,6 +22,10 @@ void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QO
 // done gets BlueZ's error, invalid on success.
 void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done);
 
+// Whether BlueZ exports at least one GATT service of the device: done gets
+// false when it exports none, or cannot be asked.
+void hasServices(const QString& path, QObject& context, std::function<void(bool)> done);
+
 // Closes the link, or withdraws a pending attempt; nothing is awaited.
 void disconnectDevice(const QString& path);
 

@@ -7,12 +7,21 @@
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/stack_extras.h"
 
+#include <QTimer>
+
+#include <chrono>
 #include <optional>
+#include <utility>
 
 namespace qtble {
 namespace {
 
 class BluezExtras;
+
+// Ten looks at BlueZ's objects, 100 ms apart, before a device without
+// exported services is taken as offering none.
+constexpr int bluezServicesChecks = 10;
+constexpr std::chrono::milliseconds bluezServicesPause{100};
 
 // Asks BlueZ itself for the link, so that a failure comes in BlueZ's words and
 // an aborted attempt can be tried again; Qt then finds the device connected.
@@ -24,6 +33,10 @@ public:
     }
 
     void open(Done done) override;
+    void awaitServices(std::function<void()> ready) override
+    {
+        askForServices(attempt_, bluezServicesChecks, std::move(ready));
+    }
     void withdraw() override
     {
         ++attempt_;
@@ -35,6 +48,8 @@ public:
 private:
     void onLocated(const std::optional<QString>& path, const Done& done);
     void onAnswer(const QDBusError& error, const Done& done);
+    // Under load BlueZ reports the services resolved before it exports them.
+    void askForServices(unsigned attempt, int checksLeft, std::function<void()> ready);
 
     std::weak_ptr<const BluezExtras> extras_;
     QBluetoothAddress device_;
@@ -42,6 +57,8 @@ private:
     unsigned attempt_ = 0;
     // Set while BlueZ is asked for the link: a withdrawal ends it there.
     std::optional<QString> devicePath_;
+    // The device of the link Qt took over, whose services are awaited.
+    std::optional<QString> servicesPath_;
     // Receives the answers; declared last so that it goes first.
     QObject context_;
 };
@@ -120,6 +137,25 @@ void BluezLinkOpener::open(Done done)
                       });
 }
 
+void BluezLinkOpener::askForServices(unsigned attempt, int checksLeft, std::function<void()> ready)
+{
+    if (!servicesPath_)
+        return ready();
+    bluez::hasServices(*servicesPath_, context_,
+                       [this, attempt, checksLeft, ready = std::move(ready)](bool exported) mutable {
+                           if (attempt != attempt_)
+                               return;
+                           if (exported || checksLeft <= 1)
+                               return ready();
+                           QTimer::singleShot(
+                               bluezServicesPause, &context_,
+                               [this, attempt, checksLeft, ready = std::move(ready)]() mutable {
+                                   if (attempt == attempt_)
+                                       askForServices(attempt, checksLeft - 1, std::move(ready));
+                               });
+                       });
+}
+
 void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& done)
 {
     // BlueZ removes a device it has not heard for 30 s once discovery is off.
@@ -138,7 +174,7 @@ void BluezLinkOpener::onAnswer(const QDBusError& error, const Done& done)
 {
     if (!error.isValid()) {
         // The link is Qt's from now on: its controller closes it.
-        devicePath_.reset();
+        servicesPath_ = std::exchange(devicePath_, std::nullopt);
         done(Answer::up, {});
         return;
     }

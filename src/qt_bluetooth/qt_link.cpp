@@ -232,6 +232,17 @@ void QtLink::onConnected()
 {
     if (state_ != State::connecting)
         return;
+    // The budget for the services goes on meanwhile.
+    if (opener_)
+        opener_->awaitServices([this] { onServicesShown(); });
+    else
+        onServicesShown();
+}
+
+void QtLink::onServicesShown()
+{
+    if (state_ != State::connecting)
+        return;
     budgetTimer_.stop();
     state_ = State::connected;
     owner_.linkConnected();

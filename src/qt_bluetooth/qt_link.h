@@ -99,6 +99,8 @@ private:
     void retireController();
     void onRetiredLinkClosed();
     void onConnected();
+    // The stack shows the services Qt will discover.
+    void onServicesShown();
     void onControllerError();
     void onDisconnected();
     // The link is down; its report waits for the stack to say why.

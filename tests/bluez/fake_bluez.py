@@ -48,6 +48,7 @@ DEVICES = {
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
         "org.freedesktop.DBus.Error.AccessDenied", "Rejected send message")},
+    "late-exporting-meter": {"export_ms": 400},  # its services are on the bus 400 ms after they are resolved
     "echoing-meter": {"gatt": ECHOING_GATT},
     "requests-only-meter": {"gatt": REQUESTS_ONLY_GATT},  # FF01 takes write requests only; it drops write commands  # a read of 2A29 changes its value, which notifies too
     "unnamed": {"address": "E8:10:00:00:00:07", "alias": "e8-10-00-00-00-07", "names": [None], "rssi": -70, "gatt": []},
@@ -271,6 +272,16 @@ class Fake(dbus.service.Object):
     def resolve_services(self, device, link):
         if not device.props["Connected"] or device.links != link:
             return
+        if "export_ms" in device.kind:  # resolved first, exported later, as BlueZ has done under load
+            device.update({"ServicesResolved": True})
+            GLib.timeout_add(device.kind["export_ms"], self.export_services, device, link)
+        else:
+            self.export_services(device, link)
+            device.update({"ServicesResolved": True})
+
+    def export_services(self, device, link):
+        if not device.props["Connected"] or device.links != link:
+            return
         for number, (service_uuid, characteristics) in enumerate(device.kind["gatt"]):
             service = self.export(Obj(self, "%s/service%02x" % (device.path, number), "GattService1", {
                 "UUID": uuid(service_uuid), "Device": dbus.ObjectPath(device.path), "Primary": True}), True)
@@ -285,7 +296,6 @@ class Fake(dbus.service.Object):
                 if with_cccd:
                     device.gatt.append(self.export(Obj(self, path + "/desc2902", "GattDescriptor1", {
                         "UUID": uuid(0x2902), "Characteristic": dbus.ObjectPath(path)}), True))
-        device.update({"ServicesResolved": True})
 
     def close(self, device, reply):
         if device.closing:
@@ -554,6 +564,10 @@ WORLDS = {
          % (METER, ADDRESS)), "scan on", ("rows", "TH-Meter 5"), "select TH-Meter 5",
         ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
                    r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
+    # Services resolved before they are on the bus: read once they are, and not called missing.
+    "services_exported_late": ("on", ["late-exporting-meter"], CONNECT_TO_METER + [("readings",),
+        ("check", lambda s: not any("offers no measurement service" in line for line in s.errors),
+         "the meter was said to offer no measurement service"), "quit"], EXTRAS),
     # The value a read brings is announced as a change first: it reaches the controller once.
     "read_announced_as_change": ("on", ["echoing-meter"], CONNECT_TO_METER + [
         ("readings",), ("log", "didUpdateValueFor characteristic UUID: 2A29"),
