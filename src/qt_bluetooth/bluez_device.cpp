@@ -89,6 +89,21 @@ void hasServices(const QString& path, QObject& context, std::function<void(bool)
                  });
 }
 
+void linkState(const QString& path, QObject& context,
+               std::function<void(const std::optional<LinkState>&)> done)
+{
+    QDBusMessage call =
+        bluezCall(path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    call.setArguments({deviceInterface});
+    whenAnswered(call, context, [done = std::move(done)](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return done(std::nullopt);
+        const auto properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+        done(LinkState{properties.value(QStringLiteral("Connected")).toBool(),
+                       properties.value(QStringLiteral("ServicesResolved")).toBool()});
+    });
+}
+
 void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)
 {
     // D-Bus's 25 s would cut a longer budget short; a withdrawn attempt's

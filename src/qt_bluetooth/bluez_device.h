@@ -26,6 +26,14 @@ void connectDevice(const QString& path, QObject& context, std::function<void(con
 // false when it exports none, or cannot be asked.
 void hasServices(const QString& path, QObject& context, std::function<void(bool)> done);
 
+struct LinkState {
+    bool connected = false;
+    bool servicesResolved = false;
+};
+// The device's link as BlueZ has it; nothing when it cannot be asked.
+void linkState(const QString& path, QObject& context,
+               std::function<void(const std::optional<LinkState>&)> done);
+
 // Closes the link, or withdraws a pending attempt; nothing is awaited.
 void disconnectDevice(const QString& path);
 

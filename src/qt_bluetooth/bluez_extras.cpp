@@ -22,6 +22,8 @@ class BluezExtras;
 // exported services is taken as offering none.
 constexpr int bluezServicesChecks = 10;
 constexpr std::chrono::milliseconds bluezServicesPause{100};
+// How often the link's state is asked while it comes up.
+constexpr std::chrono::milliseconds bluezLinkPause{100};
 
 // Asks BlueZ itself for the link, so that a failure comes in BlueZ's words and
 // an aborted attempt can be tried again; Qt then finds the device connected.
@@ -33,6 +35,10 @@ public:
     }
 
     void open(Done done) override;
+    void awaitResolved(std::function<void(bool)> ready) override
+    {
+        askIfResolved(attempt_, std::move(ready));
+    }
     void awaitServices(std::function<void()> ready) override
     {
         askForServices(attempt_, bluezServicesChecks, std::move(ready));
@@ -40,14 +46,22 @@ public:
     void withdraw() override
     {
         ++attempt_;
-        if (devicePath_)
-            bluez::disconnectDevice(*devicePath_);
+        // Whatever became of Qt's controller, the link is ours to close.
+        for (auto* path : {&devicePath_, &servicesPath_})
+            if (*path)
+                bluez::disconnectDevice(**path);
         devicePath_.reset();
+        servicesPath_.reset();
     }
 
 private:
     void onLocated(const std::optional<QString>& path, const Done& done);
     void onAnswer(const QDBusError& error, const Done& done);
+    // BlueZ may route Connect to BR/EDR, fall back to LE and never answer:
+    // the device's Connected is the link too.
+    void watchForLink(unsigned attempt, const Done& done);
+    void onLinkUp(const Done& done);
+    void askIfResolved(unsigned attempt, std::function<void(bool)> ready);
     // Under load BlueZ reports the services resolved before it exports them.
     void askForServices(unsigned attempt, int checksLeft, std::function<void()> ready);
 
@@ -168,14 +182,57 @@ void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& 
         if (number == attempt_)
             onAnswer(error, done);
     });
+    watchForLink(attempt_, done);
+}
+
+void BluezLinkOpener::watchForLink(unsigned attempt, const Done& done)
+{
+    QTimer::singleShot(bluezLinkPause, &context_, [this, attempt, done] {
+        if (attempt != attempt_ || !devicePath_)
+            return;
+        bluez::linkState(*devicePath_, context_,
+                         [this, attempt, done](const std::optional<bluez::LinkState>& state) {
+                             if (attempt != attempt_)
+                                 return;
+                             if (state && state->connected)
+                                 onLinkUp(done);
+                             else
+                                 watchForLink(attempt, done);
+                         });
+    });
+}
+
+void BluezLinkOpener::onLinkUp(const Done& done)
+{
+    // Whichever of the answer and the link's state comes second is old.
+    ++attempt_;
+    servicesPath_ = std::exchange(devicePath_, std::nullopt);
+    done(Answer::up, {});
+}
+
+void BluezLinkOpener::askIfResolved(unsigned attempt, std::function<void(bool)> ready)
+{
+    if (!servicesPath_)
+        return ready(false);
+    bluez::linkState(
+        *servicesPath_, context_,
+        [this, attempt, ready = std::move(ready)](const std::optional<bluez::LinkState>& state) mutable {
+            if (attempt != attempt_)
+                return;
+            if (!state || !state->connected || state->servicesResolved)
+                return ready(state && state->connected);
+            QTimer::singleShot(bluezLinkPause, &context_,
+                               [this, attempt, ready = std::move(ready)]() mutable {
+                                   if (attempt == attempt_)
+                                       askIfResolved(attempt, std::move(ready));
+                               });
+        });
 }
 
 void BluezLinkOpener::onAnswer(const QDBusError& error, const Done& done)
 {
     if (!error.isValid()) {
-        // The link is Qt's from now on: its controller closes it.
-        servicesPath_ = std::exchange(devicePath_, std::nullopt);
-        done(Answer::up, {});
+        onLinkUp(done);
         return;
     }
     const bool transient = bluez::isTransient(error) || bluez::isForgotten(error);

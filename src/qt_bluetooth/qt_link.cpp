@@ -76,6 +76,7 @@ void QtLink::startConnecting()
 
 void QtLink::attempt()
 {
+    linkUp_ = false;
     if (!opener_) {
         handOver();
         return;
@@ -88,8 +89,16 @@ void QtLink::onOpenerAnswer(LinkOpener::Answer answer, const std::string& text)
 {
     switch (answer) {
     case LinkOpener::Answer::up:
+        linkUp_ = true;
         startBudget(budgets_.resolution);
-        handOver();
+        // Qt's controller, given a link whose services are not yet resolved,
+        // asks for the link again; BlueZ refuses that of a dual-mode device.
+        opener_->awaitResolved([this](bool resolved) {
+            if (resolved)
+                handOver();
+            else
+                retryOrFail(linkDroppedWhileResolving.localizedDescription);
+        });
         return;
     case LinkOpener::Answer::forgotten:
         log("Bluetooth: " + text + " " + owner_.description() + "; listening for it");
@@ -149,7 +158,7 @@ void QtLink::onBudgetExpired()
                                (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s.";
     if (std::exchange(reconnectAfterClose_, false))
         reportFailure(linkStillClosing.localizedDescription + within);
-    else if (state_ == State::connecting && controller_ && opener_)
+    else if (state_ == State::connecting && linkUp_)
         fail(servicesNotResolved.localizedDescription + within);
     else if (state_ == State::connecting)
         fail(connectionTimedOut.localizedDescription + within);
@@ -162,7 +171,7 @@ void QtLink::withdraw()
     owner_.listen(false);
     if (controller_)
         retireController();
-    else if (opener_)
+    if (opener_)
         opener_->withdraw();
 }
 

@@ -123,6 +123,8 @@ private:
     bool retiredLinkClosing_ = false;
     bool reconnectAfterClose_ = false;
     int attemptsMade_ = 0;
+    // The stack's opener brought this attempt's link up: its services are awaited.
+    bool linkUp_ = false;
     std::optional<std::string> lastControllerError_;
     // The connection budget, then the resolution budget.
     QTimer budgetTimer_;

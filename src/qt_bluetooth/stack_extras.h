@@ -32,6 +32,9 @@ public:
     // One attempt; done comes once, through the event loop, unless the
     // attempt is withdrawn first.
     virtual void open(Done done) = 0;
+    // The link is up: ready(true) comes once the stack has read the device's
+    // services, ready(false) if the link drops first; Qt takes it over then.
+    virtual void awaitResolved(std::function<void(bool resolved)> ready) = 0;
     // Qt reported the link up: ready comes, through the event loop, once the
     // stack shows the device's services, or once it has had time enough to.
     virtual void awaitServices(std::function<void()> ready) = 0;

@@ -48,6 +48,8 @@ DEVICES = {
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
         "org.freedesktop.DBus.Error.AccessDenied", "Rejected send message")},
+    # Advertises without "BR/EDR Not Supported": BlueZ takes it for dual-mode.
+    "dual-mode-meter": {"dual_mode": True, "resolve_ms": 400},
     "late-exporting-meter": {"export_ms": 400},  # its services are on the bus 400 ms after they are resolved
     "echoing-meter": {"gatt": ECHOING_GATT},
     "requests-only-meter": {"gatt": REQUESTS_ONLY_GATT},  # FF01 takes write requests only; it drops write commands  # a read of 2A29 changes its value, which notifies too
@@ -92,6 +94,10 @@ class Obj(dbus.service.Object):
     def Get(self, interface, name):
         return self.props[name]
 
+    @dbus.service.method(dbus.PROPERTIES_IFACE, "s", "a{sv}")
+    def GetAll(self, interface):
+        return self.props
+
     @dbus.service.signal(dbus.PROPERTIES_IFACE, "sa{sv}as")
     def PropertiesChanged(self, interface, changed, invalidated): pass
 
@@ -123,8 +129,13 @@ class Obj(dbus.service.Object):
         self.fake.called("Connect " + self.props["Address"], message)
         if self.path not in self.fake.objects:
             failed(dbus.DBusException("Unknown object", name="org.freedesktop.DBus.Error.UnknownObject"))
+        elif self.props["Connected"] and "dual_mode" in self.kind and not self.props["ServicesResolved"]:
+            failed(error("InProgress", "In Progress"))  # routed to BR/EDR, whose connection is still pending
         elif self.props["Connected"]:
             reply()
+        elif "dual_mode" in self.kind:  # BR/EDR paged first, then LE: the link comes, the answer never does
+            self.pending = failed
+            GLib.timeout_add(200, self.link_up, reply)
         elif "refusal" in self.kind:
             failed(dbus.DBusException(self.kind["refusal"][1], name=self.kind["refusal"][0]))
         elif self.aborts < self.kind.get("aborts", 0):
@@ -133,12 +144,16 @@ class Obj(dbus.service.Object):
         elif self.kind.get("connect") == "silent":
             self.pending = failed
         else:
-            self.update({"Connected": True})
+            self.link_up(reply)
+
+    def link_up(self, reply):
+        self.update({"Connected": True})
+        if "dual_mode" not in self.kind:
             reply()  # BlueZ answers once ATT is connected, and reads the services after that
-            self.links += 1
-            GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self, self.links)
-            if self.links <= self.kind.get("drops", 0):
-                GLib.timeout_add(self.kind["drop_ms"], self.fake.drop, self)
+        self.links += 1
+        GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self, self.links)
+        if self.links <= self.kind.get("drops", 0):
+            GLib.timeout_add(self.kind["drop_ms"], self.fake.drop, self)
 
     @dbus.service.method(BLUEZ + "Device1", async_callbacks=("reply", "failed"), message_keyword="message")
     def Disconnect(self, reply, failed, message):
@@ -564,6 +579,10 @@ WORLDS = {
          % (METER, ADDRESS)), "scan on", ("rows", "TH-Meter 5"), "select TH-Meter 5",
         ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
                    r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
+    # Connect is never answered and a second one is refused while resolving: the link is taken up all the same.
+    "dual_mode_meter": ("on", ["dual-mode-meter"], CONNECT_TO_METER + [("readings",),
+        ("check", lambda s: s.fake.events.count("Connect " + ADDRESS) == 1, "Connect was asked again while resolving"),
+        "quit", ("event", "Disconnect " + ADDRESS)]),
     # Services resolved before they are on the bus: read once they are, and not called missing.
     "services_exported_late": ("on", ["late-exporting-meter"], CONNECT_TO_METER + [("readings",),
         ("check", lambda s: not any("offers no measurement service" in line for line in s.errors),
