@@ -237,6 +237,15 @@ void QtLink::cancel()
     }
 }
 
+void QtLink::close(const ble::Error& reason)
+{
+    if (state_ != State::connected)
+        return;
+    lastControllerError_ = reason.localizedDescription;
+    state_ = State::closing;
+    controller_->disconnectFromDevice();
+}
+
 void QtLink::onConnected()
 {
     if (state_ != State::connecting)

@@ -76,6 +76,8 @@ public:
     // Exactly one answer follows: connected or failed, or closed when cancelled first.
     void connect(const QBluetoothDeviceInfo& device, const QBluetoothAddress& adapter);
     void cancel();
+    // Closes an open link that is of no more use, reported closed for this reason.
+    void close(const ble::Error& reason);
     // A device the stack had forgotten advertises again.
     void onHeardAgain();
     // The link ended for this reason (the stack stopped, the adapter went

@@ -17,6 +17,7 @@ const ble::Error unknownCharacteristic{"The characteristic does not belong to th
 const ble::Error noClientConfiguration{
     "The characteristic has no client characteristic configuration descriptor (0x2902): it cannot notify."};
 const ble::Error droppedRequest{"The Bluetooth stack dropped the request."};
+const ble::Error servicesChanged{"The meter changed its services; a new connection reads them again."};
 
 // Qt words no text for a service's errors; their names say what failed.
 ble::Error serviceError(QLowEnergyService::ServiceError error)
@@ -265,6 +266,13 @@ void QtPeripheral::discoverCharacteristics(const std::shared_ptr<ble::Service>& 
 void QtPeripheral::onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                          QLowEnergyService::ServiceState state)
 {
+    // The device changed its services (Service Changed): Qt drops the ones
+    // that went and discovers nothing anew within a connection, so every
+    // request to them would fail. A new connection reads them again.
+    if (state == QLowEnergyService::InvalidService && link_.state() == QtLink::State::connected) {
+        link_.close(servicesChanged);
+        return;
+    }
     if (state != QLowEnergyService::RemoteServiceDiscovered)
         return;
     service->adoptDiscoveredCharacteristics();

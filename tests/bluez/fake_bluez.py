@@ -297,6 +297,7 @@ class Fake(dbus.service.Object):
     def export_services(self, device, link):
         if not device.props["Connected"] or device.links != link:
             return
+        device.update({"UUIDs": dbus.Array([uuid(s) for s, _ in device.kind["gatt"]], "s")})
         for number, (service_uuid, characteristics) in enumerate(device.kind["gatt"]):
             service = self.export(Obj(self, "%s/service%02x" % (device.path, number), "GattService1", {
                 "UUID": uuid(service_uuid), "Device": dbus.ObjectPath(device.path), "Primary": True}), True)
@@ -461,6 +462,15 @@ class Session:
         for device in self.fake.devices:
             self.fake.drop(device)
 
+    def services_change(self):  # the meter's FFF0 goes (Service Changed); a new connection finds it again
+        device = self.fake.devices[0]
+        for obj in [obj for obj in reversed(device.gatt) if "/service01" in obj.path]:
+            device.gatt.remove(obj)
+            del self.fake.objects[obj.path]
+            obj.remove_from_connection()
+            self.fake.InterfacesRemoved(obj.path, [obj.interface])
+        device.update({"UUIDs": dbus.Array([uuid(0x180A)], "s")})
+
     def replug(self):  # the adapter the devices are on is pulled out and plugged in again
         adapter = self.fake.adapter
         del self.fake.objects[adapter.path]
@@ -579,6 +589,10 @@ WORLDS = {
          % (METER, ADDRESS)), "scan on", ("rows", "TH-Meter 5"), "select TH-Meter 5",
         ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
                    r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
+    # The meter changes its services while connected: the link is closed and said lost; Reconnect reads it again.
+    "services_changed": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("services_change",),
+        ("log", r'Disconnect error: Optional\("The meter changed its services; a new connection reads them again\."\)'),
+        ("event", "Disconnect " + ADDRESS), ("mark",), "reconnect", ("resumed",), "quit"]),
     # Connect is never answered and a second one is refused while resolving: the link is taken up all the same.
     "dual_mode_meter": ("on", ["dual-mode-meter"], CONNECT_TO_METER + [("readings",),
         ("check", lambda s: s.fake.events.count("Connect " + ADDRESS) == 1, "Connect was asked again while resolving"),
