@@ -268,9 +268,16 @@ void QtPeripheral::onServiceStateChanged(const std::shared_ptr<QtService>& servi
 {
     // The device changed its services (Service Changed): Qt drops the ones
     // that went and discovers nothing anew within a connection, so every
-    // request to them would fail. A new connection reads them again.
-    if (state == QLowEnergyService::InvalidService && link_.state() == QtLink::State::connected) {
-        link_.close(servicesChanged);
+    // request to them would fail. A new connection reads them again. Qt
+    // invalidates all of them as the link goes, too, before it says so.
+    if (state == QLowEnergyService::InvalidService) {
+        QMetaObject::invokeMethod(
+            &context_,
+            [this] {
+                if (link_.state() == QtLink::State::connected)
+                    link_.close(servicesChanged);
+            },
+            Qt::QueuedConnection);
         return;
     }
     if (state != QLowEnergyService::RemoteServiceDiscovered)
