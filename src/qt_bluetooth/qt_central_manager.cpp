@@ -179,14 +179,16 @@ void QtCentralManager::startDiscovery()
 
 void QtCentralManager::stopDiscovery()
 {
-    discoveryAgent_->stop();
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    // Also when Qt's agent ended by itself: the stack's session may run on.
     extras_->discoveryStopped();
 }
 
 void QtCentralManager::stopScan()
 {
     scanning_ = false;
-    if (discoveryAgent_->isActive() && listeners_.empty())
+    if (listeners_.empty())
         stopDiscovery();
     forgetUnheldPeripherals();
 }
@@ -264,7 +266,7 @@ void QtCentralManager::listenFor(const std::shared_ptr<QtPeripheral>& peripheral
 
 void QtCentralManager::stopListeningFor(const QtPeripheral& peripheral)
 {
-    if (listeners_.erase(peripheral.identifier()) && !wantsDiscovery() && discoveryAgent_->isActive())
+    if (listeners_.erase(peripheral.identifier()) && !wantsDiscovery())
         stopDiscovery();
 }
 
