@@ -33,9 +33,17 @@ void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void
                      });
 }
 
+// Never starts bluetoothd through bus activation: a stopped one stays stopped.
+QDBusMessage bluezCall(const QString& path, const QString& interface, const QString& method)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(bluezService, path, interface, method);
+    call.setAutoStartService(false);
+    return call;
+}
+
 QDBusMessage deviceCall(const QString& path, const QString& method)
 {
-    return QDBusMessage::createMethodCall(bluezService, path, deviceInterface, method);
+    return bluezCall(path, deviceInterface, method);
 }
 
 } // namespace
@@ -43,9 +51,8 @@ QDBusMessage deviceCall(const QString& path, const QString& method)
 void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done)
 {
-    const auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
-                                                     QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                                                     QStringLiteral("GetManagedObjects"));
+    const auto call = bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                                QStringLiteral("GetManagedObjects"));
     whenAnswered(
         call, context,
         [address = address.toString(), adapterPath, done = std::move(done)](const QDBusMessage& reply) {
@@ -63,6 +70,38 @@ void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QO
             }
             done(std::nullopt);
         });
+}
+
+void hasServices(const QString& path, QObject& context, std::function<void(bool)> done)
+{
+    whenAnswered(bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                           QStringLiteral("GetManagedObjects")),
+                 context,
+                 [prefix = path + QLatin1Char('/'), done = std::move(done)](const QDBusMessage& reply) {
+                     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+                         return done(false);
+                     const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
+                     for (auto object = objects.cbegin(); object != objects.cend(); ++object)
+                         if (object.key().path().startsWith(prefix) &&
+                             object.value().contains(QStringLiteral("org.bluez.GattService1")))
+                             return done(true);
+                     done(false);
+                 });
+}
+
+void linkState(const QString& path, QObject& context,
+               std::function<void(const std::optional<LinkState>&)> done)
+{
+    QDBusMessage call =
+        bluezCall(path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    call.setArguments({deviceInterface});
+    whenAnswered(call, context, [done = std::move(done)](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return done(std::nullopt);
+        const auto properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+        done(LinkState{properties.value(QStringLiteral("Connected")).toBool(),
+                       properties.value(QStringLiteral("ServicesResolved")).toBool()});
+    });
 }
 
 void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done)
@@ -84,6 +123,20 @@ bool isTransient(const QDBusError& error)
 {
     return error.name() == QLatin1String("org.bluez.Error.Failed") ||
            error.name() == QLatin1String("org.bluez.Error.InProgress");
+}
+
+QString withAdvice(const QDBusError& error, const QBluetoothAddress& device)
+{
+    const QString name = error.name();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied"))
+        return error.message() + QStringLiteral("; this user may not use Bluetooth: join the bluetooth group "
+                                                "(sudo usermod -aG bluetooth $USER) and log in again");
+    if (name == QLatin1String("org.bluez.Error.NotAuthorized") ||
+        name == QLatin1String("org.bluez.Error.NotPermitted") ||
+        name.startsWith(QLatin1String("org.bluez.Error.Authentication")))
+        return error.message() + QStringLiteral("; the meter asks for pairing: bluetoothctl pair ") +
+               device.toString();
+    return error.message();
 }
 
 bool isForgotten(const QDBusError& error)

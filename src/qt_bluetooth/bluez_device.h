@@ -22,11 +22,27 @@ void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QO
 // done gets BlueZ's error, invalid on success.
 void connectDevice(const QString& path, QObject& context, std::function<void(const QDBusError&)> done);
 
+// Whether BlueZ exports at least one GATT service of the device: done gets
+// false when it exports none, or cannot be asked.
+void hasServices(const QString& path, QObject& context, std::function<void(bool)> done);
+
+struct LinkState {
+    bool connected = false;
+    bool servicesResolved = false;
+};
+// The device's link as BlueZ has it; nothing when it cannot be asked.
+void linkState(const QString& path, QObject& context,
+               std::function<void(const std::optional<LinkState>&)> done);
+
 // Closes the link, or withdraws a pending attempt; nothing is awaited.
 void disconnectDevice(const QString& path);
 
 // A failure that another attempt may overcome: an aborted or busy connection.
 bool isTransient(const QDBusError& error);
+
+// BlueZ's words for a failure, with what the user can do where there is
+// something: pair the device, or join the group that may use Bluetooth.
+QString withAdvice(const QDBusError& error, const QBluetoothAddress& device);
 
 // The device's object went away: BlueZ removed the device meanwhile.
 bool isForgotten(const QDBusError& error);

@@ -7,12 +7,23 @@
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/stack_extras.h"
 
+#include <QTimer>
+
+#include <chrono>
 #include <optional>
+#include <utility>
 
 namespace qtble {
 namespace {
 
 class BluezExtras;
+
+// Ten looks at BlueZ's objects, 100 ms apart, before a device without
+// exported services is taken as offering none.
+constexpr int bluezServicesChecks = 10;
+constexpr std::chrono::milliseconds bluezServicesPause{100};
+// How often the link's state is asked while it comes up.
+constexpr std::chrono::milliseconds bluezLinkPause{100};
 
 // Asks BlueZ itself for the link, so that a failure comes in BlueZ's words and
 // an aborted attempt can be tried again; Qt then finds the device connected.
@@ -24,17 +35,35 @@ public:
     }
 
     void open(Done done) override;
+    void awaitResolved(std::function<void(bool)> ready) override
+    {
+        askIfResolved(attempt_, std::move(ready));
+    }
+    void awaitServices(std::function<void()> ready) override
+    {
+        askForServices(attempt_, bluezServicesChecks, std::move(ready));
+    }
     void withdraw() override
     {
         ++attempt_;
-        if (devicePath_)
-            bluez::disconnectDevice(*devicePath_);
+        // Whatever became of Qt's controller, the link is ours to close.
+        for (auto* path : {&devicePath_, &servicesPath_})
+            if (*path)
+                bluez::disconnectDevice(**path);
         devicePath_.reset();
+        servicesPath_.reset();
     }
 
 private:
     void onLocated(const std::optional<QString>& path, const Done& done);
     void onAnswer(const QDBusError& error, const Done& done);
+    // BlueZ may route Connect to BR/EDR, fall back to LE and never answer:
+    // the device's Connected is the link too.
+    void watchForLink(unsigned attempt, const Done& done);
+    void onLinkUp(const Done& done);
+    void askIfResolved(unsigned attempt, std::function<void(bool)> ready);
+    // Under load BlueZ reports the services resolved before it exports them.
+    void askForServices(unsigned attempt, int checksLeft, std::function<void()> ready);
 
     std::weak_ptr<const BluezExtras> extras_;
     QBluetoothAddress device_;
@@ -42,6 +71,8 @@ private:
     unsigned attempt_ = 0;
     // Set while BlueZ is asked for the link: a withdrawal ends it there.
     std::optional<QString> devicePath_;
+    // The device of the link Qt took over, whose services are awaited.
+    std::optional<QString> servicesPath_;
     // Receives the answers; declared last so that it goes first.
     QObject context_;
 };
@@ -61,15 +92,34 @@ public:
 
     bool discoveryEndsWithPower() const override { return true; }
 
-    void discoveryStarting() override { discoveringForOthers_ = adapter_ && isBluezDiscovering(*adapter_); }
-
-    void scanStopped() override
+    void discoveryStarting(std::function<void(const std::string&)> refused) override
     {
-        // Qt stops BlueZ's discovery only when it started it; a session it
-        // renewed on its own would otherwise run on.
-        if (discoveringForOthers_ && adapter_)
-            stopBluezDiscovery(*adapter_);
-        discoveringForOthers_ = false;
+        // Qt starts no session when another program discovers already, and
+        // leaves a refused one unsaid.
+        discoveryStopped();
+        if (!adapter_)
+            return;
+        sessionAdapter_ = adapter_;
+        filterBluezDiscovery(*adapter_);
+        startBluezDiscovery(*adapter_, *sessionContext_, [refused = std::move(refused)](const QString& text) {
+            refused("BlueZ refused to discover: " + toStdString(text));
+        });
+    }
+
+    void discoveryStarted() override
+    {
+        if (sessionAdapter_)
+            filterBluezDiscovery(*sessionAdapter_);
+    }
+
+    void discoveryStopped() override
+    {
+        // Qt stops BlueZ's discovery only when it started it.
+        if (sessionAdapter_)
+            stopBluezDiscovery(*sessionAdapter_);
+        sessionAdapter_.reset();
+        // The answer to a session ended meanwhile is old.
+        sessionContext_ = std::make_unique<QObject>();
     }
 
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) override
@@ -82,9 +132,11 @@ public:
 
 private:
     std::optional<BluezAdapter> adapter_;
-    // BlueZ discovered for another client when the scan started: Qt then leaves it on.
-    bool discoveringForOthers_ = false;
+    // Where this program's own discovery session runs.
+    std::optional<BluezAdapter> sessionAdapter_;
     std::unique_ptr<BluezWatch> watch_;
+    // Receives the answer to the session's start.
+    std::unique_ptr<QObject> sessionContext_ = std::make_unique<QObject>();
 };
 
 void BluezLinkOpener::open(Done done)
@@ -99,6 +151,25 @@ void BluezLinkOpener::open(Done done)
                       });
 }
 
+void BluezLinkOpener::askForServices(unsigned attempt, int checksLeft, std::function<void()> ready)
+{
+    if (!servicesPath_)
+        return ready();
+    bluez::hasServices(*servicesPath_, context_,
+                       [this, attempt, checksLeft, ready = std::move(ready)](bool exported) mutable {
+                           if (attempt != attempt_)
+                               return;
+                           if (exported || checksLeft <= 1)
+                               return ready();
+                           QTimer::singleShot(
+                               bluezServicesPause, &context_,
+                               [this, attempt, checksLeft, ready = std::move(ready)]() mutable {
+                                   if (attempt == attempt_)
+                                       askForServices(attempt, checksLeft - 1, std::move(ready));
+                               });
+                       });
+}
+
 void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& done)
 {
     // BlueZ removes a device it has not heard for 30 s once discovery is off.
@@ -111,18 +182,61 @@ void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& 
         if (number == attempt_)
             onAnswer(error, done);
     });
+    watchForLink(attempt_, done);
+}
+
+void BluezLinkOpener::watchForLink(unsigned attempt, const Done& done)
+{
+    QTimer::singleShot(bluezLinkPause, &context_, [this, attempt, done] {
+        if (attempt != attempt_ || !devicePath_)
+            return;
+        bluez::linkState(*devicePath_, context_,
+                         [this, attempt, done](const std::optional<bluez::LinkState>& state) {
+                             if (attempt != attempt_)
+                                 return;
+                             if (state && state->connected)
+                                 onLinkUp(done);
+                             else
+                                 watchForLink(attempt, done);
+                         });
+    });
+}
+
+void BluezLinkOpener::onLinkUp(const Done& done)
+{
+    // Whichever of the answer and the link's state comes second is old.
+    ++attempt_;
+    servicesPath_ = std::exchange(devicePath_, std::nullopt);
+    done(Answer::up, {});
+}
+
+void BluezLinkOpener::askIfResolved(unsigned attempt, std::function<void(bool)> ready)
+{
+    if (!servicesPath_)
+        return ready(false);
+    bluez::linkState(
+        *servicesPath_, context_,
+        [this, attempt, ready = std::move(ready)](const std::optional<bluez::LinkState>& state) mutable {
+            if (attempt != attempt_)
+                return;
+            if (!state || !state->connected || state->servicesResolved)
+                return ready(state && state->connected);
+            QTimer::singleShot(bluezLinkPause, &context_,
+                               [this, attempt, ready = std::move(ready)]() mutable {
+                                   if (attempt == attempt_)
+                                       askIfResolved(attempt, std::move(ready));
+                               });
+        });
 }
 
 void BluezLinkOpener::onAnswer(const QDBusError& error, const Done& done)
 {
     if (!error.isValid()) {
-        // The link is Qt's from now on: its controller closes it.
-        devicePath_.reset();
-        done(Answer::up, {});
+        onLinkUp(done);
         return;
     }
     const bool transient = bluez::isTransient(error) || bluez::isForgotten(error);
-    done(transient ? Answer::transient : Answer::failed, toStdString(error.message()));
+    done(transient ? Answer::transient : Answer::failed, toStdString(bluez::withAdvice(error, device_)));
 }
 
 } // namespace

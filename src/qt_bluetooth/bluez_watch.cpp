@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QMap>
 #include <QVariantMap>
@@ -27,8 +28,8 @@ QDBusMessage callBluez(const QString& path, const QString& interface, const QStr
     return message;
 }
 
-// These questions block the window's thread: a bluetoothd that hangs must
-// not hold it for D-Bus's 25 s.
+// The adapter questions block the window's thread: a bluetoothd that hangs
+// must not hold it for D-Bus's 25 s.
 constexpr int answerWaitMs = 2000;
 
 } // namespace
@@ -56,14 +57,29 @@ std::optional<BluezAdapter> chooseBluezAdapter()
     return chosen;
 }
 
-bool isBluezDiscovering(const BluezAdapter& adapter)
+void startBluezDiscovery(const BluezAdapter& adapter, QObject& context,
+                         std::function<void(const QString&)> refused)
 {
-    const QDBusMessage reply = QDBusConnection::systemBus().call(
-        callBluez(adapter.path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                  {adapterInterface, QStringLiteral("Discovering")}),
-        QDBus::Block, answerWaitMs);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-           qdbus_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::systemBus().asyncCall(
+            callBluez(adapter.path, adapterInterface, QStringLiteral("StartDiscovery")), answerWaitMs),
+        &context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
+                     [refused = std::move(refused)](QDBusPendingCallWatcher* answered) {
+                         answered->deleteLater();
+                         const QDBusError error = answered->error();
+                         if (error.isValid())
+                             refused(error.message() + QStringLiteral(" (") + error.name() +
+                                     QLatin1Char(')'));
+                     });
+}
+
+void filterBluezDiscovery(const BluezAdapter& adapter)
+{
+    const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")},
+                             {QStringLiteral("DuplicateData"), true}};
+    QDBusConnection::systemBus().asyncCall(
+        callBluez(adapter.path, adapterInterface, QStringLiteral("SetDiscoveryFilter"), {filter}));
 }
 
 void stopBluezDiscovery(const BluezAdapter& adapter)

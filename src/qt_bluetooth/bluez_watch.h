@@ -23,8 +23,15 @@ struct BluezAdapter {
 // The first powered adapter in path order, otherwise the first one; none
 // when bluetoothd does not run or has no adapter.
 std::optional<BluezAdapter> chooseBluezAdapter();
-// Whether the adapter discovers, for this program or for another one.
-bool isBluezDiscovering(const BluezAdapter& adapter);
+// Starts this program's own discovery session on the adapter. Without one,
+// while another program discovers, BlueZ passes on a signal strength only
+// when it changed by 8 dB and drops reports without a discoverable flag.
+// refused gets BlueZ's words when it refuses the session.
+void startBluezDiscovery(const BluezAdapter& adapter, QObject& context,
+                         std::function<void(const QString&)> refused);
+// Asks for every LE report, repeats included; Qt's discovery replaces this
+// filter with its own when it starts.
+void filterBluezDiscovery(const BluezAdapter& adapter);
 // Ends this program's discovery session on the adapter; BlueZ refuses when
 // there is none, and that answer is not awaited.
 void stopBluezDiscovery(const BluezAdapter& adapter);

@@ -9,8 +9,9 @@ public:
     void watch(std::function<void()>, std::function<void()>) override {}
     QBluetoothAddress chooseAdapter() override { return {}; }
     bool discoveryEndsWithPower() const override { return false; }
-    void discoveryStarting() override {}
-    void scanStopped() override {}
+    void discoveryStarting(std::function<void(const std::string&)>) override {}
+    void discoveryStarted() override {}
+    void discoveryStopped() override {}
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress&) override { return nullptr; }
 };
 

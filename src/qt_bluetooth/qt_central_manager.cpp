@@ -16,6 +16,7 @@ namespace qtble {
 namespace {
 
 const ble::Error bluetoothServiceStopped{"The Bluetooth service (bluetoothd) stopped."};
+const ble::Error adapterSwitchedOff{"Bluetooth was switched off."};
 
 } // namespace
 
@@ -113,9 +114,16 @@ void QtCentralManager::onStackStopped()
 
 void QtCentralManager::onHostModeChanged()
 {
-    if (updateRadioState() && announcedState_ == ble::managerState::poweredOn && wantsDiscovery() &&
-        extras_->discoveryEndsWithPower())
+    if (!updateRadioState())
+        return;
+    if (announcedState_ == ble::managerState::poweredOff) {
+        // The adapter drops its links as it goes off; Qt calls that a plain disconnection.
+        for (const auto& [identifier, peripheral] : peripherals_)
+            peripheral->linkLost(adapterSwitchedOff);
+    } else if (announcedState_ == ble::managerState::poweredOn && wantsDiscovery() &&
+               extras_->discoveryEndsWithPower()) {
         startDiscovery();
+    }
 }
 
 bool QtCentralManager::updateRadioState()
@@ -160,16 +168,28 @@ void QtCentralManager::startDiscovery()
 {
     if (discoveryAgent_->isActive())
         discoveryAgent_->stop();
-    extras_->discoveryStarting();
+    // Otherwise the session would be refused, and Qt's agent says so already.
+    if (announcedState_ == ble::managerState::poweredOn)
+        extras_->discoveryStarting([this](const std::string& refusal) {
+            log("Bluetooth: scan failed: " + refusal + ". Switch Scan off and on again.");
+        });
     discoveryAgent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+    extras_->discoveryStarted();
+}
+
+void QtCentralManager::stopDiscovery()
+{
+    if (discoveryAgent_->isActive())
+        discoveryAgent_->stop();
+    // Also when Qt's agent ended by itself: the stack's session may run on.
+    extras_->discoveryStopped();
 }
 
 void QtCentralManager::stopScan()
 {
     scanning_ = false;
-    if (discoveryAgent_->isActive() && listeners_.empty())
-        discoveryAgent_->stop();
-    extras_->scanStopped();
+    if (listeners_.empty())
+        stopDiscovery();
     forgetUnheldPeripherals();
 }
 
@@ -246,8 +266,8 @@ void QtCentralManager::listenFor(const std::shared_ptr<QtPeripheral>& peripheral
 
 void QtCentralManager::stopListeningFor(const QtPeripheral& peripheral)
 {
-    if (listeners_.erase(peripheral.identifier()) && !wantsDiscovery() && discoveryAgent_->isActive())
-        discoveryAgent_->stop();
+    if (listeners_.erase(peripheral.identifier()) && !wantsDiscovery())
+        stopDiscovery();
 }
 
 void QtCentralManager::hearListener(const QBluetoothDeviceInfo& device)

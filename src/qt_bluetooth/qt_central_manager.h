@@ -74,6 +74,7 @@ private:
     bool wantsDiscovery() const { return scanning_ || !listeners_.empty(); }
     // Starts Qt's discovery afresh; a run that BlueZ ended is stopped first.
     void startDiscovery();
+    void stopDiscovery();
     // Drops the peripherals that nobody else holds.
     void forgetUnheldPeripherals();
     void closeLinksOnQuit();

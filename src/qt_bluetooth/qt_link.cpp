@@ -10,8 +10,13 @@ namespace {
 
 const ble::Error connectionTimedOut{"The connection attempt timed out."};
 const ble::Error servicesNotResolved{"The device's services were not resolved in time."};
+const ble::Error linkDroppedWhileResolving{"The link dropped while the device's services were read"};
 const ble::Error linkStillClosing{"The previous connection to the device did not close in time."};
-const ble::Error remoteDisconnection{"The peripheral closed the connection."};
+// Out of range, switched off, suspended: Qt and BlueZ word every loss alike.
+const ble::Error connectionLost{"The connection was lost; the meter may be out of range or switched off."};
+// The stack says why a link went down only after Qt reported it: the
+// adapter's power goes off after its links, bluetoothd leaves after that.
+constexpr std::chrono::milliseconds lossExplanationWait{500};
 
 } // namespace
 
@@ -25,6 +30,9 @@ QtLink::QtLink(LinkOwner& owner, std::shared_ptr<app::LogSink> log, std::unique_
     retryTimer_.setSingleShot(true);
     retryTimer_.setInterval(budgets_.connection / 10);
     QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { attempt(); });
+    lossTimer_.setSingleShot(true);
+    lossTimer_.setInterval(lossExplanationWait);
+    QObject::connect(&lossTimer_, &QTimer::timeout, &context_, [this] { reportClosed(); });
 }
 
 QtLink::~QtLink()
@@ -68,6 +76,7 @@ void QtLink::startConnecting()
 
 void QtLink::attempt()
 {
+    linkUp_ = false;
     if (!opener_) {
         handOver();
         return;
@@ -80,23 +89,37 @@ void QtLink::onOpenerAnswer(LinkOpener::Answer answer, const std::string& text)
 {
     switch (answer) {
     case LinkOpener::Answer::up:
+        linkUp_ = true;
         startBudget(budgets_.resolution);
-        handOver();
+        // Qt's controller, given a link whose services are not yet resolved,
+        // asks for the link again; BlueZ refuses that of a dual-mode device.
+        opener_->awaitResolved([this](bool resolved) {
+            if (resolved)
+                handOver();
+            else
+                retryOrFail(linkDroppedWhileResolving.localizedDescription);
+        });
         return;
     case LinkOpener::Answer::forgotten:
         log("Bluetooth: " + text + " " + owner_.description() + "; listening for it");
         owner_.listen(true);
         return;
     case LinkOpener::Answer::transient:
-        if (++attemptsMade_ < budgets_.attempts) {
-            log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " +
-                owner_.description() + " failed: " + text + "; trying again");
-            retryTimer_.start();
-            return;
-        }
-        break;
+        retryOrFail(text);
+        return;
     case LinkOpener::Answer::failed:
         ++attemptsMade_;
+        fail(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
+    }
+}
+
+void QtLink::retryOrFail(const std::string& text)
+{
+    if (++attemptsMade_ < budgets_.attempts) {
+        log("Bluetooth: attempt " + std::to_string(attemptsMade_) + " to connect to " + owner_.description() +
+            " failed: " + text + "; trying again");
+        retryTimer_.start();
+        return;
     }
     fail(attemptsMade_ > 1 ? text + " (" + std::to_string(attemptsMade_) + " attempts)" : text);
 }
@@ -135,7 +158,7 @@ void QtLink::onBudgetExpired()
                                (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s.";
     if (std::exchange(reconnectAfterClose_, false))
         reportFailure(linkStillClosing.localizedDescription + within);
-    else if (state_ == State::connecting && controller_ && opener_)
+    else if (state_ == State::connecting && linkUp_)
         fail(servicesNotResolved.localizedDescription + within);
     else if (state_ == State::connecting)
         fail(connectionTimedOut.localizedDescription + within);
@@ -148,7 +171,7 @@ void QtLink::withdraw()
     owner_.listen(false);
     if (controller_)
         retireController();
-    else if (opener_)
+    if (opener_)
         opener_->withdraw();
 }
 
@@ -197,6 +220,9 @@ void QtLink::cancel()
         // The old link's report of its end answers this cancel too.
         reconnectAfterClose_ = false;
         budgetTimer_.stop();
+        cancelRequested_ = true;
+        if (lossTimer_.isActive())
+            reportClosed();
         return;
     case State::connecting:
         withdraw();
@@ -211,7 +237,27 @@ void QtLink::cancel()
     }
 }
 
+void QtLink::close(const ble::Error& reason)
+{
+    if (state_ != State::connected)
+        return;
+    lastControllerError_ = reason.localizedDescription;
+    state_ = State::closing;
+    controller_->disconnectFromDevice();
+}
+
 void QtLink::onConnected()
+{
+    if (state_ != State::connecting)
+        return;
+    // The budget for the services goes on meanwhile.
+    if (opener_)
+        opener_->awaitServices([this] { onServicesShown(); });
+    else
+        onServicesShown();
+}
+
+void QtLink::onServicesShown()
 {
     if (state_ != State::connecting)
         return;
@@ -236,6 +282,15 @@ void QtLink::reportFailure(const std::string& text)
 void QtLink::onControllerError()
 {
     const std::string text = toStdString(controller_->errorString());
+    if (state_ == State::connecting && opener_ &&
+        controller_->error() == QLowEnergyController::ConnectionError) {
+        // The stack's link dropped while its services were read: a new
+        // attempt gets the connection budget again.
+        retireController();
+        startBudget(budgets_.connection);
+        retryOrFail(linkDroppedWhileResolving.localizedDescription);
+        return;
+    }
     if (state_ == State::connecting) {
         fail(text);
         return;
@@ -247,9 +302,25 @@ void QtLink::onControllerError()
 
 void QtLink::onDisconnected()
 {
+    if (!cancelRequested_ && !lastControllerError_)
+        awaitLossReason();
+    else
+        reportClosed();
+}
+
+void QtLink::awaitLossReason()
+{
+    state_ = State::closing;
+    retireController();
+    lossTimer_.start();
+}
+
+void QtLink::reportClosed()
+{
+    lossTimer_.stop();
     std::optional<ble::Error> error;
     if (!cancelRequested_)
-        error = ble::Error{lastControllerError_.value_or(remoteDisconnection.localizedDescription)};
+        error = ble::Error{lastControllerError_.value_or(connectionLost.localizedDescription)};
     state_ = State::idle;
     retireController();
     owner_.linkClosed(error);
@@ -269,8 +340,12 @@ void QtLink::lost(const ble::Error& reason)
         return;
     case State::connected:
     case State::closing:
+        // A later word is the closer one: bluetoothd powers the adapter off as it stops.
         lastControllerError_ = reason.localizedDescription;
-        onDisconnected();
+        if (!lossTimer_.isActive() && !cancelRequested_)
+            awaitLossReason();
+        else if (!lossTimer_.isActive())
+            reportClosed();
     }
     if (waiting) {
         budgetTimer_.stop();

@@ -31,7 +31,8 @@ struct LinkBudgets {
     // From the link to its resolved services. Where Qt brings the link up by
     // itself, one budget of both covers the link and its resolution.
     std::chrono::milliseconds resolution{std::chrono::seconds(30)};
-    // Attempts within the connection budget, when the stack aborts one.
+    // Attempts, when the stack aborts one or the link drops while its
+    // services are read.
     int attempts = 3;
     // At quit, the wait for the stack to confirm that the links are closed.
     std::chrono::milliseconds closingAtQuit{1000};
@@ -75,17 +76,21 @@ public:
     // Exactly one answer follows: connected or failed, or closed when cancelled first.
     void connect(const QBluetoothDeviceInfo& device, const QBluetoothAddress& adapter);
     void cancel();
+    // Closes an open link that is of no more use, reported closed for this reason.
+    void close(const ble::Error& reason);
     // A device the stack had forgotten advertises again.
     void onHeardAgain();
-    // The link ended without a word from Qt (the stack stopped): an open
-    // link is reported closed, an attempt (or a connection waiting for the
-    // old link to close) failed, with the reason given.
+    // The link ended for this reason (the stack stopped, the adapter went
+    // off), with or without a word from Qt: an open link is reported closed,
+    // an attempt (or a connection waiting for the old link to close) failed.
     void lost(const ble::Error& reason);
 
 private:
     void startConnecting();
     void attempt();
     void onOpenerAnswer(LinkOpener::Answer answer, const std::string& text);
+    // Another attempt when the budget allows one, otherwise the failure.
+    void retryOrFail(const std::string& text);
     // Hands the device to Qt, which reports it connected once the services are resolved.
     void handOver();
     void startBudget(std::chrono::milliseconds budget);
@@ -96,8 +101,13 @@ private:
     void retireController();
     void onRetiredLinkClosed();
     void onConnected();
+    // The stack shows the services Qt will discover.
+    void onServicesShown();
     void onControllerError();
     void onDisconnected();
+    // The link is down; its report waits for the stack to say why.
+    void awaitLossReason();
+    void reportClosed();
     void fail(const std::string& text);
     void reportFailure(const std::string& text);
     void log(const std::string& line) const;
@@ -115,10 +125,14 @@ private:
     bool retiredLinkClosing_ = false;
     bool reconnectAfterClose_ = false;
     int attemptsMade_ = 0;
+    // The stack's opener brought this attempt's link up: its services are awaited.
+    bool linkUp_ = false;
     std::optional<std::string> lastControllerError_;
     // The connection budget, then the resolution budget.
     QTimer budgetTimer_;
     QTimer retryTimer_;
+    // Runs while a link that Qt reported closed waits for the stack's reason.
+    QTimer lossTimer_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed link.
     QObject context_;

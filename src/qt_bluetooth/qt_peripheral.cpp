@@ -17,6 +17,7 @@ const ble::Error unknownCharacteristic{"The characteristic does not belong to th
 const ble::Error noClientConfiguration{
     "The characteristic has no client characteristic configuration descriptor (0x2902): it cannot notify."};
 const ble::Error droppedRequest{"The Bluetooth stack dropped the request."};
+const ble::Error servicesChanged{"The meter changed its services; a new connection reads them again."};
 
 // Qt words no text for a service's errors; their names say what failed.
 ble::Error serviceError(QLowEnergyService::ServiceError error)
@@ -78,6 +79,7 @@ void QtPeripheral::linkStarting()
 {
     servicesRequested_ = false;
     services_.reset();
+    uncheckedCommandWrites_.clear();
 }
 
 void QtPeripheral::controllerMade(QLowEnergyController& controller)
@@ -210,7 +212,10 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                      [this, weakService](const QLowEnergyCharacteristic& changed, const QByteArray& value) {
                          const auto service = weakService.lock();
                          const auto characteristic = service ? service->find(changed) : nullptr;
-                         if (!characteristic)
+                         // BlueZ announces the value it read before it answers
+                         // the read, and Qt passes that on as a change too: the
+                         // answer delivers it.
+                         if (!characteristic || std::ranges::count(service->pendingReads, characteristic) > 0)
                              return;
                          characteristic->receive(value);
                          deliverValue(characteristic, std::nullopt);
@@ -261,6 +266,20 @@ void QtPeripheral::discoverCharacteristics(const std::shared_ptr<ble::Service>& 
 void QtPeripheral::onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                          QLowEnergyService::ServiceState state)
 {
+    // The device changed its services (Service Changed): Qt drops the ones
+    // that went and discovers nothing anew within a connection, so every
+    // request to them would fail. A new connection reads them again. Qt
+    // invalidates all of them as the link goes, too, before it says so.
+    if (state == QLowEnergyService::InvalidService) {
+        QMetaObject::invokeMethod(
+            &context_,
+            [this] {
+                if (link_.state() == QtLink::State::connected)
+                    link_.close(servicesChanged);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (state != QLowEnergyService::RemoteServiceDiscovered)
         return;
     service->adoptDiscoveredCharacteristics();
@@ -335,6 +354,12 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
         service->qtService().writeCharacteristic(own->qtCharacteristic(), toQByteArray(value));
         return;
     }
+    // Neither Qt nor BlueZ refuses it: the write goes out, and the device may
+    // drop it without a word. Said once a connection, not at every poll.
+    if (!(own->qtCharacteristic().properties() & QLowEnergyCharacteristic::WriteNoResponse) &&
+        uncheckedCommandWrites_.insert(own->uuid().uuidString()).second)
+        log("Bluetooth: " + own->uuid().uuidString() + " of " + name_.value_or(identifier_) +
+            " does not allow writes without response; the device may ignore them");
     // Handed to Qt after the requests asked for in the same turn of the event
     // loop: Qt sends one request at a time, in call order, so a subscription
     // asked for with it is on before the meter answers the write.

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,8 @@ private:
     std::weak_ptr<ble::PeripheralDelegate> delegate_;
 
     bool servicesRequested_ = false;
+    // The characteristics written without response that do not allow it, as said.
+    std::set<std::string> uncheckedCommandWrites_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
     QtLink link_;
     // Receives the signals; declared last so that it goes first and no

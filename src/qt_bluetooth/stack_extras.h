@@ -32,6 +32,12 @@ public:
     // One attempt; done comes once, through the event loop, unless the
     // attempt is withdrawn first.
     virtual void open(Done done) = 0;
+    // The link is up: ready(true) comes once the stack has read the device's
+    // services, ready(false) if the link drops first; Qt takes it over then.
+    virtual void awaitResolved(std::function<void(bool resolved)> ready) = 0;
+    // Qt reported the link up: ready comes, through the event loop, once the
+    // stack shows the device's services, or once it has had time enough to.
+    virtual void awaitServices(std::function<void()> ready) = 0;
     // Ends the attempt under way. A link it opened is Qt's to close.
     virtual void withdraw() = 0;
 };
@@ -48,9 +54,13 @@ public:
     // Powering the adapter off ends its discovery while Qt's agent stays
     // active: discovery must be started again once it is powered on.
     virtual bool discoveryEndsWithPower() const = 0;
-    // Qt's discovery is about to start; the controller's scan stopped.
-    virtual void discoveryStarting() = 0;
-    virtual void scanStopped() = 0;
+    // Qt's discovery is about to start on a powered adapter: the stack's own
+    // session starts too, and refused gets the stack's words should it refuse.
+    virtual void discoveryStarting(std::function<void(const std::string&)> refused) = 0;
+    // Qt's discovery started, and replaced what the session asked for.
+    virtual void discoveryStarted() = 0;
+    // Discovery is no longer wanted.
+    virtual void discoveryStopped() = 0;
     // Null when Qt's controller connects to the device by itself.
     virtual std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) = 0;
 };

@@ -10,7 +10,59 @@
 #include <csignal>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace qtui {
+namespace {
+
+#ifdef Q_OS_UNIX
+// The handler only writes a byte here; the event loop reads it and quits.
+int quitSignalPipe[2] = {-1, -1};
+
+void onQuitSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(quitSignalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+#endif
+
+} // namespace
+
+void quitOnTerminationSignals(QApplication& app)
+{
+#ifdef Q_OS_UNIX
+    if (quitSignalPipe[0] >= 0 || ::pipe(quitSignalPipe) != 0)
+        return;
+    ::fcntl(quitSignalPipe[1], F_SETFL, O_NONBLOCK);
+    auto* notifier = new QSocketNotifier(quitSignalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        notifier->setEnabled(false);
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    // A second signal of the kind ends the program at once, should the clean exit hang.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous = {};
+        // A signal ignored from the start (nohup, a background job) stays ignored.
+        if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            ::sigaction(number, &action, nullptr);
+    }
+#else
+    Q_UNUSED(app);
+#endif
+}
 
 int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralManager,
                    const QString& windowTitle, const std::shared_ptr<DiagnosticLog>& diagnostics)
@@ -22,6 +74,7 @@ int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralMana
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 
+    quitOnTerminationSignals(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/io.github.thermohygro.ThermoHygro.svg")));
     AppDelegate appDelegate;
     MainWindow window(MainWindow::Backend{std::move(makeCentralManager), std::make_shared<FileLogSink>(),

@@ -14,6 +14,11 @@ namespace qtui {
 
 class DiagnosticLog;
 
+// Ctrl+C, SIGTERM and SIGHUP (systemd sends the last two when the desktop
+// session ends) close the windows and quit, like closing the window does, so
+// that the links are closed. On platforms without them it does nothing.
+void quitOnTerminationSignals(QApplication& app);
+
 // Owns the process's ProgramWideValues and the log on standard output until
 // the event loop ends; returns the event loop's exit code. The backend's own
 // lines, when it writes any to the diagnostics, show in the window's status

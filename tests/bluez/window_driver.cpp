@@ -3,13 +3,15 @@
 // line: "scan on", "scan off", "select NAME" (the row showing NAME),
 // "reconnect" or "show". After each it answers on standard error with what the
 // window shows: "driver: on|NAME;NAME|TEMPERATURE|HUMIDITY|BATTERY|STATUS". The end of
-// the input closes the window. Standard output is the application's log, the
-// backend's lines go to standard error and the status line. Connections get
-// one second for the link and two for service resolution (three for both on
-// Qt Bluetooth alone), and a quit waits half a second for BlueZ to close the
-// links, so that tests of silent and slow devices stay short.
+// the input closes the window, and so do Ctrl+C, SIGTERM and SIGHUP.
+// Standard output is the application's log, the backend's lines go to
+// standard error and the status line. Connections get one second for the link
+// and two for service resolution (three for both on Qt Bluetooth alone), and a
+// quit waits half a second for BlueZ to close the links, so that tests of
+// silent and slow devices stay short.
 #include "app/program_wide.h"
 #include "qt_bluetooth/qt_central_manager.h"
+#include "qt_ui/application.h"
 #include "qt_ui/file_log_sink.h"
 #include "qt_ui/main_window.h"
 
@@ -60,6 +62,7 @@ void run(qtui::MainWindow& window, const QString& command)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    qtui::quitOnTerminationSignals(app);
     const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
     qtui::MainWindow window(
         {qtble::centralManagerFactory(diagnostics, {.connection = std::chrono::seconds(1),
