@@ -11,9 +11,11 @@ screen reader listened. The six runs are started a few seconds apart, so that
 their start-ups do not meet, and then poll side by side. Prints the rows of
 bench/run.sh's table, "row|FIGURE|VALUE|UNIT|TARGET" or "note|TEXT"; the plain
 reader's figures come in a table of their own, beside thermohygro's.
-Usage: app_bench.py BENCH_FOLDER SECONDS_OF_POLLING"""
+Usage: app_bench.py BENCH_FOLDER SECONDS_OF_POLLING
+For profiling, BENCH_RUNS="bluez-a11y-on plain-a11y-on" picks runs by their labels, and
+BENCH_WRAP="valgrind --tool=callgrind" puts a command before each program."""
 
-import os, subprocess, sys, tempfile, threading, time  # noqa: E401
+import os, shlex, subprocess, sys, tempfile, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "bluez"))
 import dbus, dbus.mainloop.glib  # noqa: E401,E402
@@ -85,7 +87,8 @@ class Run:
                 self.stamp(method, times)
             environment.update(DBUS_SYSTEM_BUS_ADDRESS=address, BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66")
         environment["BENCH_SPAWNED_AT"] = repr(time.monotonic())
-        self.app = subprocess.Popen([os.path.join(programs, "app_bench_" + program), str(seconds)],
+        wrap = shlex.split(os.environ.get("BENCH_WRAP", ""))
+        self.app = subprocess.Popen(wrap + [os.path.join(programs, "app_bench_" + program), str(seconds)],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=environment)
         threading.Thread(target=self.read, daemon=True).start()
 
@@ -207,9 +210,12 @@ def main(programs, seconds, short):
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     loop, runs = GLib.MainLoop(), []
     server, display = virtual_display()
-    programs_run = ("demo", "bluez", "plain")
     kinds = [(program, accessible) for accessible in ((False, True) if server else (False,))
-             for program in programs_run]
+             for program in ("demo", "bluez", "plain")]
+    if os.environ.get("BENCH_RUNS"):
+        chosen = os.environ["BENCH_RUNS"].split()
+        kinds = [(program, accessible) for program, accessible in kinds
+                 if "%s-a11y-%s" % (program, "on" if accessible else "off") in chosen]
     if not server:
         print("note|    no Xvfb: the runs with accessibility on were left out")
     deadline = time.monotonic() + len(kinds) * STAGGER_S + seconds + 60
