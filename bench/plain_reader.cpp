@@ -34,7 +34,8 @@ public:
         layout->addWidget(table_, 1);
         auto* temperature = readingField(QStringLiteral("Temperature"), *layout);
         auto* humidity = readingField(QStringLiteral("Humidity"), *layout);
-        widget_.resize(420, 360);
+        // The size of the program's window: the same backing store to paint into.
+        widget_.resize(820, 660);
 
         tableAdapter_ = std::make_shared<qtui::DeviceTable>(std::vector<qtui::DeviceColumn>{
             {"name", QStringLiteral("Name"), &ScanTableCellView::deviceNameTextField, Qt::AlignLeft},
