@@ -1,5 +1,7 @@
 // app_bench_demo SECONDS, app_bench_bluez SECONDS: the application's window as
-// thermohygro-demo (simulated radio) or thermohygro (Qt Bluetooth) builds it, driven like a
+// thermohygro-demo (simulated radio) or thermohygro (Qt Bluetooth) builds it;
+// app_bench_plain SECONDS: a plain Qt Widgets reader over Qt Bluetooth
+// (bench/plain_reader.cpp). Each is driven like a
 // user: once the window is shown and the radio is on, Scan is switched on;
 // the meter's row is selected as soon as it is listed; then the poll runs
 // for SECONDS and the program quits. The log goes to standard output as in
@@ -9,13 +11,12 @@
 // the process start. bench/app_bench.py runs it and makes the table.
 #include "app/program_wide.h"
 #include "bench_radio.h"
+#include "bench_window.h"
 #include "qt_ui/file_log_sink.h"
-#include "qt_ui/main_window.h"
 
 #include <QAbstractItemModel>
 #include <QAccessible>
 #include <QApplication>
-#include <QIcon>
 #include <QMetaEnum>
 #include <QPushButton>
 #include <QTableView>
@@ -194,17 +195,15 @@ public:
         auto log = std::make_shared<TimedLog>(
             std::make_shared<qtui::FileLogSink>(),
             [this](std::string_view line, Clock::time_point at) { logged(line, at); });
-        // As the application entry builds it.
-        QApplication::setWindowIcon(QIcon(QStringLiteral(":/io.github.thermohygro.ThermoHygro.svg")));
-        qtui::MainWindow window(
+        const auto window = bench::makeWindow(
             {std::move(radio_.makeCentralManager), log, std::make_shared<ProgramWideValues>()});
-        window_ = &window;
-        diagnostics_->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
+        window_ = window.get();
+        diagnostics_->setListener([&window](std::string_view line) { window->showDiagnostic(line); });
         timeFields();
         watchRows();
         events_.firstPaint = [this] { QTimer::singleShot(0, [this] { shown(); }); };
         app.installEventFilter(&events_);
-        window.show();
+        window->show();
         const int exitCode = app.exec();
         diagnostics_->setListener({});
         app.removeEventFilter(&events_);
@@ -227,7 +226,7 @@ private:
 
     void timeFields()
     {
-        auto& controller = *window_->controller();
+        auto& controller = window_->controller();
         for (auto* outlet : {&controller.temperatureTxtFld, &controller.moistureTxtFld}) {
             auto timed = std::make_shared<TimedField>(outlet->lock(), [this] { fieldSet(Clock::now()); });
             *outlet = timed;
@@ -237,7 +236,7 @@ private:
 
     void watchRows()
     {
-        auto* model = window_->deviceTable()->model();
+        auto* model = window_->deviceTable().model();
         const auto look = [this, model] {
             for (int row = 0; row < model->rowCount() && !rowListed_; ++row)
                 if (model->index(row, 0).data().toString() == radio_.meterName) {
@@ -246,8 +245,8 @@ private:
                     QTimer::singleShot(0, [this, row] { select(row); });
                 }
         };
-        QObject::connect(model, &QAbstractItemModel::rowsInserted, window_, look);
-        QObject::connect(model, &QAbstractItemModel::modelReset, window_, look);
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, model, look);
+        QObject::connect(model, &QAbstractItemModel::modelReset, model, look);
     }
 
     void scanWhenReady()
@@ -255,15 +254,15 @@ private:
         if (!shown_ || !radioOn_ || scanStarted_)
             return;
         scanStarted_ = Clock::now();
-        window_->scanButton()->click();
+        window_->scanButton().click();
     }
 
     void select(int row)
     {
-        auto* table = window_->deviceTable();
+        auto& table = window_->deviceTable();
         selected_ = Clock::now();
-        table->selectionModel()->select(table->model()->index(row, 0),
-                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        table.selectionModel()->select(table.model()->index(row, 0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 
     // The steps of the road from the selection to the first reading, as the log tells them.
@@ -351,7 +350,7 @@ private:
     const Clock::duration span_;
     std::shared_ptr<qtui::DiagnosticLog> diagnostics_;
     bench::Radio radio_;
-    qtui::MainWindow* window_ = nullptr;
+    bench::Window* window_ = nullptr;
     EventCounter events_;
     std::vector<std::shared_ptr<TimedField>> timedFields_;
     std::set<std::string> timeline_;

@@ -1,17 +1,21 @@
 #!/usr/bin/python3
 """The application figures: runs bench/app_bench_demo, the window as
-thermohygro-demo builds it (the simulated radio), and bench/app_bench_bluez, as
+thermohygro-demo builds it (the simulated radio), bench/app_bench_bluez, as
 thermohygro does (Qt Bluetooth, over the
-fake BlueZ of tests/bluez on a private system bus), each with accessibility off
+fake BlueZ of tests/bluez on a private system bus), and bench/app_bench_plain, a
+plain Qt Widgets reader over the same radio, each with accessibility off
 and on. Off, the window is offscreen; on, it is on a virtual X display
 (Xvfb), because Qt's offscreen platform has no accessibility bridge: a private
 session bus runs the accessibility bus, and Qt's bridge is forced on as if a
-screen reader listened. The four runs are started a few seconds apart, so that
+screen reader listened. The six runs are started a few seconds apart, so that
 their start-ups do not meet, and then poll side by side. Prints the rows of
-bench/run.sh's table, "row|FIGURE|VALUE|UNIT|TARGET" or "note|TEXT".
-Usage: app_bench.py BENCH_FOLDER SECONDS_OF_POLLING"""
+bench/run.sh's table, "row|FIGURE|VALUE|UNIT|TARGET" or "note|TEXT"; the plain
+reader's figures come in a table of their own, beside thermohygro's.
+Usage: app_bench.py BENCH_FOLDER SECONDS_OF_POLLING
+For profiling, BENCH_RUNS="bluez-a11y-on plain-a11y-on" picks runs by their labels, and
+BENCH_WRAP="valgrind --tool=callgrind" puts a command before each program."""
 
-import os, subprocess, sys, tempfile, threading, time  # noqa: E401
+import os, shlex, subprocess, sys, tempfile, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "bluez"))
 import dbus, dbus.mainloop.glib  # noqa: E401,E402
@@ -52,9 +56,10 @@ SESSION_CONFIG = """<busconfig><type>session</type><listen>unix:path=%s</listen>
 
 
 class Run:
-    def __init__(self, programs, radio, accessible, seconds, folder, display):
-        self.radio, self.accessible, self.figures, self.events = radio, accessible, {}, {}
-        self.label = "%s a11y %s" % ("demo" if radio == "demo" else "bluez", "on" if accessible else "off")
+    def __init__(self, programs, program, accessible, seconds, folder, display):
+        radio = "demo" if program == "demo" else "bluez"
+        self.program, self.accessible, self.figures, self.events = program, accessible, {}, {}
+        self.label = "%s a11y %s" % (program, "on" if accessible else "off")
         self.daemons, self.fake = [], None
         environment = {k: v for k, v in os.environ.items()
                        if k not in ("DBUS_SESSION_BUS_ADDRESS", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "QT_ACCESSIBILITY")}
@@ -82,7 +87,8 @@ class Run:
                 self.stamp(method, times)
             environment.update(DBUS_SYSTEM_BUS_ADDRESS=address, BLUETOOTH_FORCE_DBUS_LE_VERSION="5.66")
         environment["BENCH_SPAWNED_AT"] = repr(time.monotonic())
-        self.app = subprocess.Popen([os.path.join(programs, "app_bench_" + radio), str(seconds)],
+        wrap = shlex.split(os.environ.get("BENCH_WRAP", ""))
+        self.app = subprocess.Popen(wrap + [os.path.join(programs, "app_bench_" + program), str(seconds)],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=environment)
         threading.Thread(target=self.read, daemon=True).start()
 
@@ -143,9 +149,47 @@ class Run:
         span = "%.0f s" % f("poll_span_s", 0) if short else "5 min"
         within = "%.2f" % (min(first * 1.02, 30 * 1024) / 1024) if first else "30"
         yield "row", name + ": RSS after %s of polling" % span, f("rss_end_kb") and f("rss_end_kb") / 1024, "MB", within
-        active = {f(key) for key in ("accessibility_active", "accessibility_active_at_end")}
-        if active != {1.0 if self.accessible else 0.0}:
+        if not self.accessibility_as_asked():
             yield "note", "    accessibility was %s" % ("not active" if self.accessible else "active")
+
+    def accessibility_as_asked(self):
+        active = {self.figures.get(key) for key in ("accessibility_active", "accessibility_active_at_end")}
+        return active == {1.0 if self.accessible else 0.0}
+
+
+# The plain reader's figures beside thermohygro's over the fake BlueZ, with the targets of the
+# program's: name, figure, scale, unit, target (from the plain reader's value, or fixed).
+SIDE_BY_SIDE = [
+    ("CPU per 100 polls", "cpu_per_100_polls_ms", 1, "ms", lambda plain, accessible: plain if accessible else 100),
+    ("wake-ups per 100 polls, process", "wakeups_per_100_polls", 1, "", None),
+    # The reading and the poll tick, as the plain reader; at most one age refresh more.
+    ("wake-ups per 100 polls, GUI thread", "gui_wakeups_per_100_polls", 1, "", lambda plain, _: plain + 100),
+    ("frame to field p50", "frame_to_field_p50", 1, "ms", None),
+    ("RSS after first reading", "rss_first_reading_kb", 1 / 1024, "MB", None),
+    ("RSS after the polling", "rss_end_kb", 1 / 1024, "MB", lambda plain, _: plain + 1),
+]
+
+
+def side_by_side(runs):
+    """Lines of the table that sets thermohygro's figures beside the plain reader's."""
+    by_label = {run.label: run for run in runs}
+    yield "%-46s %12s %12s %10s  %s" % ("over the fake BlueZ, in the same run", "plain reader", "thermohygro",
+                                        "target", "met")
+    for accessible in ("off", "on"):
+        plain, program = by_label.get("plain a11y " + accessible), by_label.get("bluez a11y " + accessible)
+        if not plain or not program:
+            continue
+        for name, key, scale, unit, target_of in SIDE_BY_SIDE:
+            values = [run.figures.get(key) for run in (plain, program)]
+            values = [None if value is None else value * scale for value in values]
+            target = target_of(values[0], accessible == "on") if target_of and values[0] is not None else None
+            met = "-" if target is None else "-" if values[1] is None else "yes" if values[1] <= target else "no"
+            shown = ["-" if value is None else "%.2f" % value for value in values + [target]]
+            yield "%-46s %12s %12s %10s  %s" % ("a11y %s: %s%s" % (accessible, name, " (%s)" % unit if unit else ""),
+                                                *shown, met)
+        for run in (plain, program):
+            if not run.accessibility_as_asked():
+                yield "    %s: accessibility was %s" % (run.label, "not active" if run.accessible else "active")
 
 
 def virtual_display():
@@ -166,7 +210,12 @@ def main(programs, seconds, short):
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     loop, runs = GLib.MainLoop(), []
     server, display = virtual_display()
-    kinds = [("demo", False), ("bluez", False)] + ([("demo", True), ("bluez", True)] if server else [])
+    kinds = [(program, accessible) for accessible in ((False, True) if server else (False,))
+             for program in ("demo", "bluez", "plain")]
+    if os.environ.get("BENCH_RUNS"):
+        chosen = os.environ["BENCH_RUNS"].split()
+        kinds = [(program, accessible) for program, accessible in kinds
+                 if "%s-a11y-%s" % (program, "on" if accessible else "off") in chosen]
     if not server:
         print("note|    no Xvfb: the runs with accessibility on were left out")
     deadline = time.monotonic() + len(kinds) * STAGGER_S + seconds + 60
@@ -194,9 +243,13 @@ def main(programs, seconds, short):
                 server.wait()
     failed = [run.label for run in runs if run.app.returncode != 0]
     for run in runs:
+        if run.program == "plain":
+            continue
         for row in run.rows(seconds, short):
             print("|".join("%.2f" % part if isinstance(part, float) else "-" if part is None else str(part)
                            for part in row))
+    for line in side_by_side(runs):
+        print("note|" + line)
     if os.environ.get("BENCH_EVENTS"):  # what woke the GUI thread, per 100 polls
         for run in runs:
             for what, count in sorted(run.events.items()):

@@ -16,7 +16,7 @@ if [ "${1:-}" = "--short" ]; then
 fi
 
 [ -f "$build_dir/CMakeCache.txt" ] || cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
-cmake --build "$build_dir" --target core_bench flood_bench app_bench_demo app_bench_bluez >&2
+cmake --build "$build_dir" --target core_bench flood_bench app_bench_demo app_bench_bluez app_bench_plain >&2
 
 core=$("$build_dir/bench/core_bench" --benchmark_min_time="$min_time" --benchmark_format=csv 2>/dev/null)
 skipped=$(echo "$core" | awk -F, '$9 == "true" { print $1 ": " $10 }')

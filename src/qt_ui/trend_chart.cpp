@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -253,13 +252,11 @@ void TrendChart::paintTrace(QPainter& painter, Trace& trace, const QRectF& area,
     if (line.size() < 2)
         return;
     line = thinnedToColumns(line);
-    QPainterPath path(line.front());
-    for (auto at = std::next(line.begin()); at != line.end(); ++at)
-        path.lineTo(*at);
     // A thin pen: the raster engine draws it straight, where a wider one is
-    // outlined and filled anew at every reading.
+    // outlined and filled anew at every reading. A polyline is stroked as the
+    // same path would be, without building one.
     painter.setPen(QPen(trace.colour, 1.0));
-    painter.drawPath(path);
+    painter.drawPolyline(line.data(), static_cast<int>(line.size()));
 }
 
 } // namespace qtui
