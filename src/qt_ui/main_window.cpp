@@ -4,6 +4,7 @@
 #include "qt_ui/controls.h"
 #include "qt_ui/device_table.h"
 #include "qt_ui/log_pane.h"
+#include "qt_ui/observed_run_loop.h"
 #include "qt_ui/qt_run_loop.h"
 #include "qt_ui/trend_chart.h"
 
@@ -91,7 +92,12 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
     connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
     status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
     // After each tick of the poll: whether the meter answered the last request.
-    runLoop_ = std::make_shared<QtRunLoop>([this] { status_->meter().pollTicked(); });
+    auto pollRunLoop = backend.pollRunLoop ? backend.pollRunLoop : std::make_shared<QtRunLoop>();
+    runLoop_ = std::make_shared<ObservedRunLoop>(std::move(pollRunLoop),
+                                                 [status = std::weak_ptr<ConnectionStatus>(status_)] {
+                                                     if (const auto live = status.lock())
+                                                         live->meter().pollTicked();
+                                                 });
     connectController(std::move(backend));
     showStatus();
 }

@@ -37,7 +37,6 @@ class ConnectionStatus;
 class DeviceTable;
 class LineEditField;
 class LogPane;
-class QtRunLoop;
 class TrendChart;
 
 class MainWindow : public QMainWindow {
@@ -49,6 +48,8 @@ public:
         ble::CentralManagerFactory makeCentralManager;
         std::shared_ptr<app::LogSink> log;
         std::shared_ptr<ProgramWideValues> programWide;
+        // What runs the poll; the Qt event loop when none is given.
+        std::shared_ptr<app::RunLoop> pollRunLoop = nullptr;
     };
 
     explicit MainWindow(Backend backend, QWidget* parent = nullptr);
@@ -126,7 +127,7 @@ private:
 
     // The adapters the controller's outlets point at; declared before the
     // controller so that they outlive it.
-    std::shared_ptr<QtRunLoop> runLoop_;
+    std::shared_ptr<app::RunLoop> runLoop_;
     std::shared_ptr<DeviceTable> tableAdapter_;
     std::shared_ptr<LineEditField> temperatureAdapter_;
     std::shared_ptr<LineEditField> humidityAdapter_;

@@ -12,10 +12,8 @@ void QtRunLoop::addTimer(std::shared_ptr<app::Timer> timer, std::string_view)
     qtTimer->setTimerType(Qt::PreciseTimer);
     qtTimer->setInterval(std::chrono::round<std::chrono::milliseconds>(timer->timeInterval()));
     qtTimer->setSingleShot(!timer->repeats());
-    QObject::connect(qtTimer, &QTimer::timeout, qtTimer, [this, qtTimer, timer] {
+    QObject::connect(qtTimer, &QTimer::timeout, qtTimer, [qtTimer, timer] {
         timer->fire();
-        if (fired_)
-            fired_();
         if (!timer->isValid())
             qtTimer->deleteLater();
     });

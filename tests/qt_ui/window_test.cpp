@@ -6,6 +6,7 @@
 #include "qt_ui/main_window.h"
 #include "qt_ui/trend_chart.h"
 #include "simulated_radio/qt_scheduler.h"
+#include "simulated_radio/scheduler_run_loop.h"
 #include "simulated_radio/simulated_central_manager.h"
 #include "simulated_radio/virtual_clock.h"
 
@@ -44,6 +45,9 @@ QString accessibleText(QWidget* widget, QAccessible::Text kind)
 
 class WindowTest : public ::testing::Test {
 protected:
+    enum class Poll { onQtTimers, onRadioClock };
+    explicit WindowTest(Poll poll = Poll::onQtTimers) : poll_(poll) {}
+
     void SetUp() override
     {
         window.show();
@@ -78,10 +82,19 @@ protected:
         return dynamic_cast<simradio::SimulatedCentralManager&>(*window.controller()->centralManager);
     }
 
+    Poll poll_;
     std::shared_ptr<simradio::VirtualClock> clock = std::make_shared<simradio::VirtualClock>();
     std::shared_ptr<fake::Log> log = std::make_shared<fake::Log>();
-    MainWindow window{{simradio::centralManagerFactory(clock, simradio::defaultWorld()), log,
-                       std::make_shared<ProgramWideValues>()}};
+    MainWindow window{
+        {simradio::centralManagerFactory(clock, simradio::defaultWorld()), log,
+         std::make_shared<ProgramWideValues>(),
+         poll_ == Poll::onRadioClock ? std::make_shared<simradio::SchedulerRunLoop>(clock) : nullptr}};
+};
+
+// The poll on the radio's clock too: polls without an answer pass in a fraction of their real time.
+class WindowOnRadioTimeTest : public WindowTest {
+protected:
+    WindowOnRadioTimeTest() : WindowTest(Poll::onRadioClock) {}
 };
 
 TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterByMouseAndKeyboard)
@@ -269,7 +282,8 @@ TEST_F(WindowTest, DewPointAndAbsoluteHumidityComeFromNumbersInRangeGreyWithTheR
     }
 }
 
-TEST_F(WindowTest, AMeterThatFallsSilentIsNamedWithinThreePollsAndReconnectOpensANewLinkThroughTheSelection)
+TEST_F(WindowOnRadioTimeTest,
+       AMeterThatFallsSilentIsNamedWithinThreePollsAndReconnectOpensANewLinkThroughTheSelection)
 {
     window.scanButton()->click();
     ASSERT_TRUE(advanceUntil([&] { return rowOf(meter) >= 0; }));
