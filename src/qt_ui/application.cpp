@@ -76,21 +76,30 @@ int runApplication(QApplication& app, ble::CentralManagerFactory makeCentralMana
 
     quitOnTerminationSignals(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/io.github.thermohygro.ThermoHygro.svg")));
-    AppDelegate appDelegate;
-    MainWindow window(MainWindow::Backend{std::move(makeCentralManager), std::make_shared<FileLogSink>(),
-                                          std::make_shared<ProgramWideValues>()});
-    window.setWindowTitle(windowTitle);
-    window.show();
-    appDelegate.applicationDidFinishLaunching(ui::Notification{});
-    // The window as context: the connection ends with this call.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
-                     [&appDelegate] { appDelegate.applicationWillTerminate(ui::Notification{}); });
-    if (diagnostics)
-        diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
-    const int exitCode = app.exec();
-    if (diagnostics)
-        diagnostics->setListener({});
+    int exitCode = 0;
+    {
+        AppDelegate appDelegate;
+        MainWindow window(MainWindow::Backend{std::move(makeCentralManager), std::make_shared<FileLogSink>(),
+                                              std::make_shared<ProgramWideValues>()});
+        window.setWindowTitle(windowTitle);
+        window.show();
+        appDelegate.applicationDidFinishLaunching(ui::Notification{});
+        // The window as context: the connection ends with this call.
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
+                         [&appDelegate] { appDelegate.applicationWillTerminate(ui::Notification{}); });
+        if (diagnostics)
+            diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
+        exitCode = app.exec();
+        if (diagnostics)
+            diagnostics->setListener({});
+    }
+    deleteLeftovers();
     return exitCode;
+}
+
+void deleteLeftovers()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 } // namespace qtui

@@ -19,6 +19,10 @@ class DiagnosticLog;
 // that the links are closed. On platforms without them it does nothing.
 void quitOnTerminationSignals(QApplication& app);
 
+// Deletes the objects handed to deleteLater once the event loop had ended, as
+// the window and its radio went: no event loop deletes them any more.
+void deleteLeftovers();
+
 // Owns the process's ProgramWideValues and the log on standard output until
 // the event loop ends; returns the event loop's exit code. The backend's own
 // lines, when it writes any to the diagnostics, show in the window's status

@@ -63,29 +63,34 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     qtui::quitOnTerminationSignals(app);
-    const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
-    qtui::MainWindow window(
-        {qtble::centralManagerFactory(diagnostics, {.connection = std::chrono::seconds(1),
-                                                    .resolution = std::chrono::seconds(2),
-                                                    .closingAtQuit = std::chrono::milliseconds(500)}),
-         std::make_shared<qtui::FileLogSink>(), std::make_shared<ProgramWideValues>()});
-    diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
-    window.show();
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray pending;
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char chunk[512];
-        const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (count <= 0) {
-            input.setEnabled(false);
-            window.close();
-            QApplication::quit();
-        }
-        pending.append(chunk, std::max<ssize_t>(count, 0));
-        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
-            run(window, QString::fromUtf8(pending.left(end)).trimmed());
-            pending.remove(0, end + 1);
-        }
-    });
-    return app.exec();
+    int exitCode = 0;
+    {
+        const auto diagnostics = std::make_shared<qtui::DiagnosticLog>();
+        qtui::MainWindow window(
+            {qtble::centralManagerFactory(diagnostics, {.connection = std::chrono::seconds(1),
+                                                        .resolution = std::chrono::seconds(2),
+                                                        .closingAtQuit = std::chrono::milliseconds(500)}),
+             std::make_shared<qtui::FileLogSink>(), std::make_shared<ProgramWideValues>()});
+        diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
+        window.show();
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        QByteArray pending;
+        QObject::connect(&input, &QSocketNotifier::activated, [&] {
+            char chunk[512];
+            const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (count <= 0) {
+                input.setEnabled(false);
+                window.close();
+                QApplication::quit();
+            }
+            pending.append(chunk, std::max<ssize_t>(count, 0));
+            for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+                run(window, QString::fromUtf8(pending.left(end)).trimmed());
+                pending.remove(0, end + 1);
+            }
+        });
+        exitCode = app.exec();
+    }
+    qtui::deleteLeftovers();
+    return exitCode;
 }
