@@ -162,29 +162,9 @@ void QtPeripheral::onServicesDiscovered()
         discovered.push_back(std::make_shared<QtService>(std::move(qtService)));
         watchService(discovered.back());
     }
-    reportMissingMeasurementService();
     deliver([](ble::PeripheralDelegate& delegate, const auto& self) {
         delegate.peripheralDidDiscoverServices(self, std::nullopt);
     });
-}
-
-void QtPeripheral::reportMissingMeasurementService() const
-{
-    // BlueZ reports the services resolved even when its GATT discovery failed
-    // and it exported none; a connected meter would then look idle.
-    const QBluetoothUuid command(quint16(0xFF01));
-    const QBluetoothUuid measurement(quint16(0xFF02));
-    if (!services_)
-        return;
-    bool offered = false;
-    for (const auto& service : *services_) {
-        if (service->qtService().state() != QLowEnergyService::RemoteServiceDiscovered)
-            return;
-        for (const QLowEnergyCharacteristic& characteristic : service->qtService().characteristics())
-            offered = offered || characteristic.uuid() == command || characteristic.uuid() == measurement;
-    }
-    if (!offered)
-        log("Bluetooth: " + name_.value_or(identifier_) + " offers no measurement service (no FF01/FF02)");
 }
 
 std::optional<std::vector<std::shared_ptr<ble::Service>>> QtPeripheral::services() const
@@ -283,7 +263,6 @@ void QtPeripheral::onServiceStateChanged(const std::shared_ptr<QtService>& servi
     if (state != QLowEnergyService::RemoteServiceDiscovered)
         return;
     service->adoptDiscoveredCharacteristics();
-    reportMissingMeasurementService();
     deliver([service](ble::PeripheralDelegate& delegate, const auto& self) {
         delegate.peripheralDidDiscoverCharacteristicsForService(self, service, std::nullopt);
     });

@@ -71,8 +71,6 @@ private:
     void listen(bool wanted) override;
 
     void onServicesDiscovered();
-    // Says so when the discovered services, once all are known, carry neither FF01 nor FF02.
-    void reportMissingMeasurementService() const;
     void watchService(const std::shared_ptr<QtService>& service);
     void onServiceStateChanged(const std::shared_ptr<QtService>& service,
                                QLowEnergyService::ServiceState state);
