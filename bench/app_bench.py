@@ -20,7 +20,7 @@ import os, shlex, subprocess, sys, tempfile, threading, time  # noqa: E401
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "bluez"))
 import dbus, dbus.mainloop.glib  # noqa: E401,E402
 from gi.repository import GLib  # noqa: E402
-import fake_bluez  # noqa: E402
+import bluez_objects  # noqa: E402
 
 STAGGER_S, ANSWER_SLACK_MS = 4, 20
 STEPS = [("connected", "connect"), ("services", "services"), ("characteristics", "characteristics"),
@@ -77,9 +77,9 @@ class Run:
             subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
                             "org.a11y.Bus.GetAddress"], env=environment, stdout=subprocess.DEVNULL, check=True)
         if radio == "bluez":
-            daemon, address = bus(fake_bluez.BUS_CONFIG, folder, tag + "-system")
+            daemon, address = bus(bluez_objects.BUS_CONFIG, folder, tag + "-system")
             self.daemons.append(daemon)
-            self.fake = fake_bluez.Fake(dbus.bus.BusConnection(address), "on", ["meter"])
+            self.fake = bluez_objects.Fake(dbus.bus.BusConnection(address), "on", ["meter"])
             self.fake.bus.request_name("org.bluez")
             self.fake.events = StampedEvents()
             self.resolved, self.frames = [], []
@@ -122,7 +122,7 @@ class Run:
         connect = next((t for event, t in times if event.startswith("Connect ")), None)
         if connect is None or not self.resolved or not self.frames:
             return None
-        request = max((t for event, t in times if event == fake_bluez.REQUEST and t < self.frames[0]), default=None)
+        request = max((t for event, t in times if event == bluez_objects.REQUEST and t < self.frames[0]), default=None)
         return None if request is None else 1000 * ((self.resolved[0] - connect) + (self.frames[0] - request))
 
     def rows(self, seconds, short):

@@ -1,0 +1,215 @@
+"""The worlds the program is tried in: the adapter, the devices, and the scenario."""
+
+import os, signal, time  # noqa: E401
+
+from bluez_objects import ADDRESS, ADVERTISING_MS, CONNECT_TIMEOUT, METER, READINGS, REQUEST
+
+
+def reports_of(s, address):
+    return [line for line in s.output if line.startswith("Peripheral info: ") and address in line]
+
+
+SCAN_FOR_METER = ["scan on", ("rows", METER)]
+CONNECT_TO_METER = SCAN_FOR_METER + ["select " + METER]
+SCAN_REFUSED = [("log", r"Bluetooth Disabled- Make sure your Bluetooth is turned on"), "scan on",
+                ("log", r"Bluetooth: scan failed: .+"), "scan off", ("log", "Scan Stopped"),
+                ("check", lambda s: s.shown[1] == [], "devices were listed without a usable adapter")]
+NO_ADAPTER = [("log", r"Bluetooth: no usable Bluetooth adapter .*")] + SCAN_REFUSED + ["quit"]
+SILENT_ATTEMPT = CONNECT_TO_METER + [("event", "Connect " + ADDRESS), ("mark",)]
+LOST = r"The connection was lost; the meter may be out of range or switched off\."  # a loss the stack does not explain
+REFUSAL = {"bluez": r"le-connection-abort-by-local \(3 attempts\)", "plain": "Unknown Error"}
+FALLEN_SILENT = "Connected to " + METER + ", but it has not answered for 6 s"
+
+# Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario, and
+# EXTRAS where it tests what only BlueZ's extras do: the program built without them does not run it.
+EXTRAS = "needs BlueZ's extras"
+# UNFORCED where Qt finds BlueZ's version itself: it runs the name owner's program (/proc/PID/cmdline) with --version.
+UNFORCED, BLUETOOTHD = "Qt detects BlueZ's version", os.path.join(os.path.dirname(os.path.abspath(__file__)), "bluetoothd")
+WORLDS = {
+    # From the scan to both readings; nameless, late-named and remembered devices; the poll; a rescan.
+    "meter_readings": ("on", ["meter", "unnamed", "late-name", "cached", "remembered"], [
+        ("log", "Bluetooth Enabled"), "scan on", ("rows", METER, "Late Sensor", "Remembered Sensor"),
+        ("sleep", 3 * ADVERTISING_MS / 1000), "show",  # let repeats come: they must not be reported
+        ("check", lambda s: len(s.shown[1]) == 3 and len(reports_of(s, ADDRESS)) == 1, "each device listed once"),
+        ("log", r'Advertisement Data : \["kCBAdvDataLocalName": "TH-Meter", "kCBAdvDataManufacturerData": "004C: 0215AB", '
+                r'"kCBAdvDataServiceData": "FFF0: 0102", "kCBAdvDataServiceUUIDs": "180A, FFF0"\]'),
+        ("check", lambda s: [" name = nil" in line for line in reports_of(s, "E8:10:00:00:00:07")] == [True],
+         "the nameless device is reported once, without a name"),
+        ("check", lambda s: ["Late Sensor" in line for line in reports_of(s, "E8:10:00:00:00:08")] == [False, True],
+         "the device whose name comes late is reported again with it"),
+        ("absent", "e8-10-00-00-00", "an address stood in for a name"),
+        ("absent", "Cached Sensor", "a remembered device that was not heard was reported"),
+        ("status", r"Scanning: 3 devices listed"),
+        "select " + METER, ("readings",), ("status", "Connected to " + METER),
+        ("check", lambda s: s.fake.events.count(REQUEST) == 1, "the first request went out before the subscription"),
+        ("log", r"Subscribed\. Notification has begun for: FF02"),
+        ("event", "StopDiscovery"), ("event", "StartNotify FF02"), ("event", REQUEST, 2),  # the poll repeats
+        "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
+        ("rows", METER), ("absent", "Disconnect error", "a closing the user asked for was an error"), "quit"]),
+    "no_bluez": ("absent", [], NO_ADAPTER),
+    "no_adapter": ("none", [], NO_ADAPTER),
+    # Refuses the scan while off; once switched on the next scan finds the meter.
+    "adapter_powered_off": ("off", ["meter"], [("log", r"Bluetooth: adapter .* is powered off")] + SCAN_REFUSED + [
+        ("log", r"Bluetooth: scan failed: Device is powered off"),
+        ("absent", "StartDiscovery", "discovery was asked of a powered-off adapter"),
+        ("status", r"scan failed: Device is powered off"),
+        ("power",), ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"),
+        ("status", r"Idle\. Switch Scan on .*"),
+        ("check", lambda s: s.output.count("centralManagerDidUpdateState") == 2, "each state is reported once"),
+        ] + SCAN_FOR_METER + ["quit"]),
+    # BlueZ's extras try three times and pass BlueZ's words on; Qt Bluetooth alone does neither.
+    "connection_refused": ("on", ["refusing-meter", "dropped-while-resolving"], CONNECT_TO_METER + [
+        ("log", "Failed to connect to peripheral"),
+        ("log", {stack: r"Bluetooth: connection to .*" + ADDRESS + ".* failed: " + text for stack, text in REFUSAL.items()}),
+        "scan off", ("status", {"bluez": "Could not connect to " + METER + ": " + REFUSAL["bluez"] + r"\. .*",
+                                "plain": "Could not connect to " + METER + r"\. Is the meter in range .*"}),  # Qt's words say nothing
+        ("absent", "Connection complete", "a refused connection was reported as made")] + SCAN_FOR_METER + [
+        ("rows", "TH-Meter 3"), "select TH-Meter 3",  # its link drops while BlueZ resolves, each time: Qt says nothing more
+        ("log", {"bluez": r"Bluetooth: connection to .* failed: The link dropped while the device's services were read \(3 attempts\)",
+                 "plain": r"Bluetooth: connection to .* failed: Error occurred trying to connect to remote device\."}), "quit"]),
+    # Its first link drops while BlueZ reads the services: the next attempt reads the meter.
+    "meter_drops_while_resolving": ("on", ["dropped-once-while-resolving"], CONNECT_TO_METER + [
+        ("log", r"Bluetooth: attempt 1 to connect to .* failed: The link dropped while the device's services were read; trying again"),
+        ("readings",), ("event", "Connect " + ADDRESS, 2), "quit"], EXTRAS),
+    # Fails after the backend's time-out and withdraws the attempt from BlueZ; so does a link whose services never resolve.
+    "connection_times_out": ("on", ["silent-meter", "unresolved-meter"], SILENT_ATTEMPT + [
+        ("log", r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"),
+        ("check", lambda s: 0.7 <= (time.monotonic() - s.marked[0]) / CONNECT_TIMEOUT[s.stack] <= 2.5, "the attempt's length"),
+        ("log", "Failed to connect to peripheral"), ("event", "Disconnect " + ADDRESS), "scan on", ("rows", "TH-Meter 2"),
+        "select TH-Meter 2", ("log", {"bluez": r"Bluetooth: connection to .* failed: The device's services were not resolved in time\..*",
+                                      "plain": r"Bluetooth: connection to .* failed: The connection attempt timed out\..*"}),
+        ("event", "Disconnect C4:7C:8D:6A:11:02"), "quit"]),
+    # A new scan withdraws the pending attempt: no failure follows, and the meter is found again.
+    # BlueZ's extras connect and withdraw without bus activation (a stopped bluetoothd stays stopped); Qt's calls do not.
+    "connection_cancelled": ("on", ["silent-meter"], SILENT_ATTEMPT + [
+        "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
+        ("check", {"bluez": lambda s: s.fake.auto_starting == [],
+                   "plain": lambda s: s.fake.auto_starting == ["Connect " + ADDRESS, "Disconnect " + ADDRESS]},
+         "calls that would start bluetoothd"),
+        ("rows", METER), ("sleep", {stack: budget + 0.5 for stack, budget in CONNECT_TIMEOUT.items()}),
+        ("absent", "Failed to connect", "a withdrawn attempt was reported as failed"),
+        ("absent", "Disconnect error", "a withdrawn attempt was reported as an error"), "quit"]),
+    # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
+    "meter_drops": ("on", ["dropping-meter"], CONNECT_TO_METER + [
+        ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\("%s"\)' % LOST),
+        ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
+        ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
+        "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
+        ("status", r"Disconnected from %s: %s Reconnect connects again\." % (METER, LOST)),
+        ("mark",), "reconnect", ("status", "Connecting to " + METER + "…|Connected to " + METER),
+        ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER), "quit"]),
+    # FF02 without its 0x2902 descriptor cannot notify: the request fails at once.
+    "meter_without_cccd": ("on", ["meter-without-cccd"], CONNECT_TO_METER + [
+        ("log", r'Error changing notification state:Optional\(".*0x2902.*"\)', 2), ("event", REQUEST),
+        ("absent", "StartNotify", "notifications were asked of BlueZ without a descriptor"),
+        ("absent", "Subscribed.", "a subscription was reported"), "quit"]),
+    # Refused reads and notification requests reach the controller as errors, each its own.
+    "meter_refuses_requests": ("on", ["refusing-requests-meter"], CONNECT_TO_METER + [
+        ("log", r'Error changing notification state:Optional\("DescriptorWriteError"\)', 2),
+        ("log", "didUpdateValueFor characteristic UUID: 2A29"),
+        ("check", lambda s: s.output[s.output.index("didUpdateValueFor characteristic UUID: 2A29") + 1]
+         == "data update value nil", "a refused read came with a value"),
+        ("absent", "Subscribed.", "a refused subscription was reported as made"), "quit"]),
+    # Refusals the user can act on end in a status line that says what to do.
+    "connection_needs_rights": ("on", ["pairing-meter", "forbidden-meter"], CONNECT_TO_METER + [
+        ("status", r"Could not connect to %s: Authentication Failed; the meter asks for pairing: bluetoothctl pair %s\. .*"
+         % (METER, ADDRESS)), "scan on", ("rows", "TH-Meter 5"), "select TH-Meter 5",
+        ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
+                   r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
+    # The meter changes its services while connected: the link is closed and said lost; Reconnect reads it again.
+    "services_changed": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("services_change",),
+        ("log", r'Disconnect error: Optional\("The meter changed its services; a new connection reads them again\."\)'),
+        ("event", "Disconnect " + ADDRESS), ("mark",), "reconnect", ("resumed",), "quit"]),
+    # Connect is never answered and a second one is refused while resolving: the link is taken up all the same.
+    "dual_mode_meter": ("on", ["dual-mode-meter"], CONNECT_TO_METER + [("readings",),
+        ("check", lambda s: s.fake.events.count("Connect " + ADDRESS) == 1, "Connect was asked again while resolving"),
+        "quit", ("event", "Disconnect " + ADDRESS)]),
+    # Services resolved before they are on the bus: read once they are, and not called missing.
+    "services_exported_late": ("on", ["late-exporting-meter"], CONNECT_TO_METER + [("readings",),
+        ("check", lambda s: not any("offers no measurement service" in line for line in s.errors),
+         "the meter was said to offer no measurement service"), "quit"], EXTRAS),
+    # The value a read brings is announced as a change first: it reaches the controller once.
+    "read_announced_as_change": ("on", ["echoing-meter"], CONNECT_TO_METER + [
+        ("readings",), ("log", "didUpdateValueFor characteristic UUID: 2A29"),
+        ("check", lambda s: s.output.count("didUpdateValueFor characteristic UUID: 2A29") == 1, "a read was delivered twice")
+        , "quit"]),
+    # Polled with writes its FF01 does not allow: said once on standard error, not at every poll.
+    "meter_without_write_commands": ("on", ["requests-only-meter"], CONNECT_TO_METER + [("event", REQUEST, 2),
+        ("check", lambda s: sum("FF01" in line and "does not allow writes without response" in line
+                                for line in s.errors) == 1, "the unanswerable write was not said once"), "quit"]),
+    # The thermohygro program itself (not the driver) starts on BlueZ and reports the radio.
+    "application_starts": ("on", ["meter"], [
+        ("log", r"Bluetooth: adapter .* is powered on"), ("log", "Bluetooth Enabled"), ("log", "View Cleared"),
+        ("quit", signal.SIGTERM)]),
+    # Retried after two aborts; its services take longer than the link may.
+    "meter_aborts_then_resolves_slowly": ("on", ["flaky-slow-meter"], CONNECT_TO_METER + [
+        ("log", r"Bluetooth: attempt 2 to connect to .* failed: le-connection-abort-by-local; trying again"),
+        ("readings",), "quit"], EXTRAS),
+    # Removed by BlueZ after the scan: the backend listens for it again and connects.
+    "meter_forgotten": ("on", ["forgetful-meter"], SCAN_FOR_METER + [
+        "scan off", ("event", "Forgot " + ADDRESS), "select " + METER, ("readings",), ("event", "StartDiscovery", 2),
+        "quit"], EXTRAS),
+    # Selected again while its old link closes, given up while resolving, then connected: the new link waits.
+    "meter_reselected_while_closing": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [("event", "Connect " + ADDRESS)]
+        + 2 * ["scan on", ("rows", METER), ("mark",), "select " + METER,
+               ("check", lambda s: s.fake.events.count("Closed " + ADDRESS) < s.fake.events.count("Disconnect " + ADDRESS),
+                "the old link closed before the reselect"), ("resumed",)]
+        + [("absent", "Error changing notification state", "a subscription was refused"), "quit"]),
+    # bluetoothd exits while connected: the loss is reported, the radio is unusable until bluetoothd returns.
+    # Then it exits while a reselect waits for the old link to close: the reselect fails for that reason.
+    "bluetoothd_restarts": ("on", ["slow-closing-meter"], CONNECT_TO_METER + [
+        ("readings",), ("bluetoothd", False),
+        ("log", r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)'),
+        ("log", "Bluetooth Disabled- Make sure your Bluetooth is turned on"), ("status", "No usable Bluetooth adapter.*"),
+        ("mark",), ("bluetoothd", True), ("log", "Bluetooth Enabled", 2), "reconnect", ("resumed",),
+        "scan on", ("rows", METER), "select " + METER, ("bluetoothd", False),
+        ("log", r"Bluetooth: connection to .* failed: The Bluetooth service \(bluetoothd\) stopped\."), "quit"], EXTRAS),
+    # Discovery goes on across power cycles, also for a scan asked while off; BlueZ's own is stopped with the scan.
+    "scan_across_power_cycle": ("busy", ["meter", "newcomer"], SCAN_FOR_METER + [
+        "scan off", ("event", "StopDiscovery"), "scan on", ("power", False), ("power", True), ("rows", METER, "Newcomer"),
+        ("power", False), "scan off", "scan on", ("power", True), ("rows", METER, "Newcomer"),
+        ("status", "Scanning: 2 devices listed"), "quit"], EXTRAS),
+    # The powered adapter is used, and found again when its dongle is replugged. A quit (just before a poll) waits
+    # for BlueZ, but not for long, and polls no more meanwhile.
+    "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
+        ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
+        "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
+        ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
+        ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
+    # Stops answering while its link stays up: named silent within three polls; Reconnect gives a new link. (Answering
+    # again on the same link is the window's own rule, shown over the simulated radio.)
+    "meter_falls_silent": ("on", ["meter"], CONNECT_TO_METER + [
+        ("readings",), ("answering", False), ("status", FALLEN_SILENT), ("mark",), "reconnect", ("event", "Disconnect " + ADDRESS),
+        ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER),
+        ("absent", "Disconnect error", "the window's own closing was reported as a drop"), "quit"]),
+    # Its Battery Level is read, then notified as it falls below 20 %.
+    "meter_battery": ("on", ["battery-meter"], CONNECT_TO_METER + [
+        ("readings",), ("battery_shown", "Battery 87 %"), ("event", "StartNotify 2A19"), ("battery", 15),
+        ("battery_shown", r"Battery 15 % \(low\)"), "quit"]),
+    # Each loss in its own words: Bluetooth switched off, then a clean stop of bluetoothd (which powers the adapter
+    # off first, so that Qt Bluetooth alone can only tell the power).
+    "link_losses": ("on", ["meter"], CONNECT_TO_METER + [
+        ("readings",), ("power", False), ("log", r'Disconnect error: Optional\("Bluetooth was switched off\."\)'),
+        ("power", True), ("log", "Bluetooth Enabled", 2), ("mark",), "reconnect", ("resumed",), ("bluetoothd", False, True),
+        ("log", {"bluez": r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)',
+                 "plain": r'Disconnect error: Optional\("Bluetooth was switched off\."\)'}, {"bluez": 1, "plain": 2}),
+        ("absent", "The connection was lost", "a loss the stack explained was called unexplained"), "quit"]),
+    # Ctrl+C in the terminal ends the program as closing its window does: the link is closed first.
+    # Qt learns BlueZ's version from the name's owner here, as on a real system.
+    "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),
+        ("check", lambda s: "Disconnect " + ADDRESS in s.fake.events[:s.fake.events.index("Program ended")],
+         "the program ended without closing the link")], UNFORCED),
+    # Another program discovers without a filter: the program's own filtered session still hears the late name.
+    "adapter_busy": ("busy", ["late-named-meter"], SCAN_FOR_METER + [
+        ("check", lambda s: list(s.fake.filters.values()) == [{"Transport": "le", "DuplicateData": True}],
+         "Qt's filter (without repeats) replaced the program's"), "quit"], EXTRAS),
+    # The kernel refuses discovery: said on standard error and in the status line, not "0 devices listed" for ever.
+    "discovery_refused": ("refusing", ["meter"], ["scan on", ("log", r"Bluetooth: scan failed: BlueZ refused to discover: "
+        r"Operation already in progress \(org\.bluez\.Error\.Busy\)\. Switch Scan off and on again\."),
+        ("status", r"scan failed: BlueZ refused to discover: .*"), "quit"], EXTRAS),
+    # Connected, but with nothing to read: the status says so. Quitting closes the link.
+    "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
+        ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),
+        ("check", lambda s: s.fake.events.index("Closed " + ADDRESS) < s.fake.events.index("Program ended"),
+         "the program ended before BlueZ closed the link")]),
+}
