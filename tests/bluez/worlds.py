@@ -95,7 +95,7 @@ WORLDS = {
         ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
         ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
         "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
-        ("status", r"Disconnected from %s: %s Reconnect connects again\." % (METER, LOST)),
+        ("status", r"Disconnected from %s\. Is the meter still in range and switched on\? Reconnect connects again\." % METER),
         ("mark",), "reconnect", ("status", "Connecting to " + METER + "…|Connected to " + METER),
         ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER), "quit"]),
     # FF02 without its 0x2902 descriptor cannot notify: the request fails at once.
