@@ -79,9 +79,16 @@ private:
 
 class BluezExtras final : public StackExtras, public std::enable_shared_from_this<BluezExtras> {
 public:
-    void watch(std::function<void()> stopped, std::function<void()> adaptersChanged) override
+    void watch(std::function<void()> stopped, std::function<void()> adaptersChanged,
+               std::function<void()> removed) override
     {
-        watch_ = std::make_unique<BluezWatch>(std::move(stopped), std::move(adaptersChanged));
+        watch_ = std::make_unique<BluezWatch>(
+            std::move(stopped), adaptersChanged,
+            [this, adaptersChanged, removed = std::move(removed)](const QString& path) {
+                if (adapter_ && adapter_->path == path)
+                    removed();
+                adaptersChanged();
+            });
     }
 
     QBluetoothAddress chooseAdapter() override

@@ -6,7 +6,7 @@ namespace {
 
 class PlainStack final : public StackExtras {
 public:
-    void watch(std::function<void()>, std::function<void()>) override {}
+    void watch(std::function<void()>, std::function<void()>, std::function<void()>) override {}
     QBluetoothAddress chooseAdapter() override { return {}; }
     bool discoveryEndsWithPower() const override { return false; }
     void discoveryStarting(std::function<void(const std::string&)>) override {}

@@ -69,6 +69,7 @@ void QtLink::startConnecting()
     state_ = State::connecting;
     cancelRequested_ = false;
     lastControllerError_.reset();
+    lossExplainable_ = false;
     attemptsMade_ = 0;
     owner_.linkStarting();
     attempt();
@@ -297,12 +298,15 @@ void QtLink::onControllerError()
     }
     log("Bluetooth: " + owner_.description() + " reported: " + text);
     lastControllerError_ = text;
+    // BlueZ removes an unplugged adapter's devices before the adapter itself.
+    lossExplainable_ = controller_->error() == QLowEnergyController::UnknownRemoteDeviceError ||
+                       controller_->error() == QLowEnergyController::InvalidBluetoothAdapterError;
     owner_.linkFaulted(text);
 }
 
 void QtLink::onDisconnected()
 {
-    if (!cancelRequested_ && !lastControllerError_)
+    if (!cancelRequested_ && (!lastControllerError_ || lossExplainable_))
         awaitLossReason();
     else
         reportClosed();

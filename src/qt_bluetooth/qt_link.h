@@ -128,6 +128,8 @@ private:
     // The stack's opener brought this attempt's link up: its services are awaited.
     bool linkUp_ = false;
     std::optional<std::string> lastControllerError_;
+    // Qt called the open link's device or adapter missing: the stack may still say why.
+    bool lossExplainable_ = false;
     // The connection budget, then the resolution budget.
     QTimer budgetTimer_;
     QTimer retryTimer_;

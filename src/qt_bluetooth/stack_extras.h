@@ -47,8 +47,11 @@ public:
     virtual ~StackExtras() = default;
 
     // stopped: the stack went away, and its links ended without a word from
-    // Qt. adaptersChanged: it came back, or its adapters changed.
-    virtual void watch(std::function<void()> stopped, std::function<void()> adaptersChanged) = 0;
+    // Qt. adaptersChanged: it came back, or its adapters changed. removed:
+    // the adapter chosen last went away (unplugged), with its links;
+    // adaptersChanged follows.
+    virtual void watch(std::function<void()> stopped, std::function<void()> adaptersChanged,
+                       std::function<void()> removed) = 0;
     // The adapter the radio binds to; null for Qt's default one.
     virtual QBluetoothAddress chooseAdapter() = 0;
     // Powering the adapter off ends its discovery while Qt's agent stays
