@@ -3,6 +3,7 @@
 // nor adapters that come and go, leaves a discovery that another client
 // started running, and words every failed connection "Unknown Error".
 #include "qt_bluetooth/bluez_device.h"
+#include "qt_bluetooth/bluez_requests.h"
 #include "qt_bluetooth/bluez_watch.h"
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/stack_extras.h"
@@ -132,6 +133,14 @@ public:
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) override
     {
         return std::make_unique<BluezLinkOpener>(weak_from_this(), device);
+    }
+
+    std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress& device) override
+    {
+        return makeBluezRequestAdvisor(device, [extras = weak_from_this()] {
+            const auto self = extras.lock();
+            return self ? self->adapterPath() : QString();
+        });
     }
 
     // Empty when BlueZ offers no adapter.

@@ -154,9 +154,7 @@ void QtLink::startBudget(std::chrono::milliseconds budget)
 
 void QtLink::onBudgetExpired()
 {
-    const auto tenths = budgetTimer_.intervalAsDuration().count() / 100;
-    const std::string within = " No answer within " + std::to_string(tenths / 10) +
-                               (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s.";
+    const std::string within = " No answer within " + secondsText(budgetTimer_.intervalAsDuration()) + ".";
     if (std::exchange(reconnectAfterClose_, false))
         reportFailure(linkStillClosing.localizedDescription + within);
     else if (state_ == State::connecting && linkUp_)

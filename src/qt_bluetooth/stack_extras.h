@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QBluetoothAddress>
+#include <QBluetoothUuid>
 
 #include <functional>
 #include <memory>
@@ -42,6 +43,25 @@ public:
     virtual void withdraw() = 0;
 };
 
+// What the stack can say about the GATT requests Qt makes to a device: Qt
+// passes on neither the stack's words for a refusal nor why an answer waits.
+class RequestAdvisor {
+public:
+    enum class Request { read, subscription };
+    // What the user can do, in the stack's words.
+    using Advise = std::function<void(const std::string& advice)>;
+
+    virtual ~RequestAdvisor() = default;
+    // Qt reported this request to the service's characteristic refused:
+    // advise comes, through the event loop, when the stack's reason leaves
+    // the user something to do.
+    virtual void explainRefusal(Request request, const QBluetoothUuid& service,
+                                const QBluetoothUuid& characteristic, Advise advise) = 0;
+    // A request waits long for its answer: advise comes once, through the
+    // event loop, empty when the stack knows nothing the user can do.
+    virtual void explainWait(Advise advise) = 0;
+};
+
 class StackExtras {
 public:
     virtual ~StackExtras() = default;
@@ -66,6 +86,8 @@ public:
     virtual void discoveryStopped() = 0;
     // Null when Qt's controller connects to the device by itself.
     virtual std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) = 0;
+    // Null when the stack says no more than Qt passes on.
+    virtual std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress& device) = 0;
 };
 
 // The extras of the stack this program was built for.
