@@ -165,8 +165,8 @@ QString gattAdvice(const QDBusError& error, const QBluetoothAddress& device, boo
 
 QString pairingWaitAdvice(const QBluetoothAddress& device)
 {
-    return QStringLiteral("BlueZ may be waiting for the meter to be paired: accept the system's pairing "
-                          "request, or pair it: bluetoothctl pair ") +
+    return QStringLiteral("if BlueZ is pairing the meter, accept the system's pairing request, or pair it: "
+                          "bluetoothctl pair ") +
            device.toString();
 }
 

@@ -59,7 +59,7 @@ void repeatRequest(const QString& characteristicPath, bool subscription, QObject
 // when BlueZ's words ask nothing of the user.
 QString gattAdvice(const QDBusError& error, const QBluetoothAddress& device, bool paired);
 
-// A request that waits while BlueZ may be pairing the unpaired device.
+// A request waits: BlueZ may be pairing the device.
 QString pairingWaitAdvice(const QBluetoothAddress& device);
 
 // Closes the link, or withdraws a pending attempt; nothing is awaited.

@@ -36,20 +36,9 @@ public:
             });
     }
 
-    void explainWait(Advise advise) override
-    {
-        bluez::findDevice(device_, adapterPath_(), context_,
-                          [this, advise = std::move(advise)](const std::optional<QString>& path) {
-                              if (!path)
-                                  return advise({});
-                              bluez::linkState(*path, context_,
-                                               [this, advise](const std::optional<bluez::LinkState>& state) {
-                                                   advise(state && !state->paired
-                                                              ? toStdString(bluez::pairingWaitAdvice(device_))
-                                                              : std::string());
-                                               });
-                          });
-    }
+    // BlueZ holds a request back while it raises the link's security, which
+    // may wait for the user to confirm the pairing.
+    std::string waitAdvice() const override { return toStdString(bluez::pairingWaitAdvice(device_)); }
 
 private:
     // Whether BlueZ has the device paired decides between pairing it and pairing it anew.

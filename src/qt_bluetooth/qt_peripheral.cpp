@@ -415,10 +415,8 @@ void QtPeripheral::sayLongWait()
     const std::string line = "Bluetooth: " + name_.value_or(identifier_) +
                              " has not answered a request for " + secondsText(pace_.notice()) +
                              "; writes to it wait for that answer";
-    if (!advisor_)
-        return log(line);
-    advisor_->explainWait(
-        [this, line](const std::string& advice) { log(advice.empty() ? line : line + "; " + advice); });
+    const std::string advice = advisor_ ? advisor_->waitAdvice() : std::string();
+    log(advice.empty() ? line : line + "; " + advice);
 }
 
 void QtPeripheral::dropAwaited()

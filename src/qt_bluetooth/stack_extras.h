@@ -57,9 +57,9 @@ public:
     // the user something to do.
     virtual void explainRefusal(Request request, const QBluetoothUuid& service,
                                 const QBluetoothUuid& characteristic, Advise advise) = 0;
-    // A request waits long for its answer: advise comes once, through the
-    // event loop, empty when the stack knows nothing the user can do.
-    virtual void explainWait(Advise advise) = 0;
+    // What the user may do about a request that waits long for its answer;
+    // empty when the stack knows nothing.
+    virtual std::string waitAdvice() const = 0;
 };
 
 class StackExtras {

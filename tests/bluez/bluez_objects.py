@@ -42,6 +42,7 @@ DEVICES = {
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
     # Its FF02 subscription needs encryption: BlueZ holds it while pairing, which fails.
     "gatt-pairing-meter": {"pairing_ms": 2500},  # a poll comes meanwhile
+    "gatt-paired-meter": {"address": "C4:7C:8D:6A:11:06", "names": ["TH-Meter 6"], "pairing_ms": 200, "paired": True},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
         "org.freedesktop.DBus.Error.AccessDenied", "Rejected send message")},
     # Advertises without "BR/EDR Not Supported": BlueZ takes it for dual-mode.
@@ -231,7 +232,8 @@ class Fake(dbus.service.Object):
             address = kind["address"]
             self.devices.append(Obj(self, hci + "/dev_" + address.replace(":", "_"), "Device1", {
                 # BlueZ names a device it has no name for by its address.
-                "Address": address, "Alias": kind.get("cached", kind.get("alias", address.replace(":", "-"))), "Paired": False,
+                "Address": address, "Alias": kind.get("cached", kind.get("alias", address.replace(":", "-"))),
+                "Paired": kind.get("paired", False),
                 "AddressType": "public", "Connected": False, "ServicesResolved": False,
                 "Adapter": dbus.ObjectPath(hci), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
                 "ManufacturerData": dbus.Dictionary({dbus.UInt16(0x004C): dbus.ByteArray(b"\x02\x15\xab")}, "qv"),

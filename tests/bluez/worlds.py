@@ -117,10 +117,11 @@ WORLDS = {
         ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
                    r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
     # Its subscription waits while BlueZ pairs, then is refused "Not paired": the wait and then the refusal are said
-    # with what to do, within seconds; the poll's writes do not pile up behind the subscription meanwhile.
-    "meter_asks_for_pairing": ("on", ["gatt-pairing-meter"], CONNECT_TO_METER + [
-        ("status", r"%s has not answered a request for 1\.5 s; writes to it wait for that answer; BlueZ may be waiting for "
-                   r"the meter to be paired: .*bluetoothctl pair %s" % (METER, ADDRESS)),
+    # with what to do, within seconds; the poll's writes do not pile up behind the subscription meanwhile. A meter
+    # BlueZ has paired already is to be paired anew.
+    "meter_asks_for_pairing": ("on", ["gatt-pairing-meter", "gatt-paired-meter"], CONNECT_TO_METER + [
+        ("status", r"%s has not answered a request for 1\.5 s; writes to it wait for that answer; if BlueZ is pairing "
+                   r"the meter, accept the system's pairing request, or pair it: bluetoothctl pair %s" % (METER, ADDRESS)),
         ("event", "Refused StartNotify FF02"), ("mark",), ("sleep", 0.3),  # the first request and a poll wait: one goes out
         ("check", lambda s: s.fake.events.count(REQUEST) <= 1 + s.output[s.marked[2]:].count("sending data"),
          "writes piled up behind the unanswered subscription"),
@@ -128,6 +129,8 @@ WORLDS = {
         ("log", r'Error changing notification state:Optional\("DescriptorWriteError"\)'),
         ("check", lambda s: sum(line.startswith("Bluetooth: ") and "refused to notify" in line for line in s.errors) == 1
          and s.fake.events.count("StartNotify FF02") == 3, "the refusal was not asked about and said once"),
+        "scan on", ("rows", "TH-Meter 6"), "select TH-Meter 6", ("status", r"TH-Meter 6 refused to notify FF02: Not paired; "
+        r"the meter no longer takes its pairing: bluetoothctl remove (C4:7C:8D:6A:11:06), then bluetoothctl pair \1"),
         "quit"], EXTRAS),
     # The meter changes its services while connected: the link is closed and said lost; Reconnect reads it again.
     "services_changed": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("services_change",),
