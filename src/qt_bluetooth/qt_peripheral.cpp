@@ -113,6 +113,8 @@ void QtPeripheral::connectionFailed(const ble::Error& error)
 void QtPeripheral::linkClosed(const std::optional<ble::Error>& error)
 {
     servicesRequested_ = false;
+    // Qt forgets the requests of a closed link without a word.
+    pace_.reset();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
 }

@@ -28,7 +28,8 @@ public:
                 std::function<void()> longWait, std::function<void()> givenUp);
 
     std::chrono::milliseconds notice() const { return notice_; }
-    // A new connection: nothing is held, and a long wait may be said again.
+    // The link closed, or a new one starts: nothing is awaited or held, and
+    // a long wait may be said again.
     void reset();
     void requestSent();
     void requestAnswered();

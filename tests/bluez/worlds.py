@@ -210,11 +210,13 @@ WORLDS = {
         ("log", {"bluez": r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)',
                  "plain": r'Disconnect error: Optional\("Bluetooth was switched off\."\)'}, {"bluez": 1, "plain": 2}),
         ("absent", "The connection was lost", "a loss the stack explained was called unexplained"), "quit"]),
-    # The adapter is unplugged while connected: the loss names it (Qt Bluetooth alone names the device BlueZ removed first).
+    # The adapter is unplugged while connected: the loss names it, and no adapter is usable. (Qt Bluetooth alone names
+    # the device BlueZ removed first, and does not notice the adapter gone.)
     "adapter_unplugged": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("unplug",), ("log", {
         "bluez": r'Disconnect error: Optional\("The Bluetooth adapter was removed\."\)',
         "plain": r'Disconnect error: Optional\("Remote device cannot be found"\)'}),
-        ("status", "No usable Bluetooth adapter.*"), "quit"]),
+        ("status", {"bluez": "No usable Bluetooth adapter.*", "plain": "Disconnected from TH-Meter: Remote device .*"}),
+        "quit"]),
     # Ctrl+C in the terminal ends the program as closing its window does: the link is closed first.
     # Qt learns BlueZ's version from the name's owner here, as on a real system.
     "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),
