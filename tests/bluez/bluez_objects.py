@@ -42,7 +42,8 @@ DEVICES = {
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
     # Its FF02 subscription needs encryption: BlueZ holds it while pairing, which fails.
     "gatt-pairing-meter": {"pairing_ms": 2500},  # a poll comes meanwhile
-    "gatt-paired-meter": {"address": "C4:7C:8D:6A:11:06", "names": ["TH-Meter 6"], "pairing_ms": 200, "paired": True},
+    # Paired by BlueZ, but the meter lost the keys: its 2A29 asks for encryption that BlueZ cannot raise.
+    "gatt-paired-meter": {"address": "C4:7C:8D:6A:11:06", "names": ["TH-Meter 6"], "paired": True, "unpaired_read": True},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
         "org.freedesktop.DBus.Error.AccessDenied", "Rejected send message")},
     # Advertises without "BR/EDR Not Supported": BlueZ takes it for dual-mode.
@@ -166,6 +167,8 @@ class Obj(dbus.service.Object):
     def ReadValue(self, options):
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Read not permitted")
+        if self.device.kind.get("unpaired_read") and self.uuid == 0x2A29:
+            raise error("NotPermitted", "Not paired")
         value = bytes([self.device.kind["battery"]]) if self.uuid == 0x2A19 else b"Fake Instruments"
         self.update({"Value": dbus.ByteArray(value)})  # BlueZ's cache announces it before the answer
         return dbus.ByteArray(value)

@@ -129,7 +129,7 @@ WORLDS = {
         ("log", r'Error changing notification state:Optional\("DescriptorWriteError"\)'),
         ("check", lambda s: sum(line.startswith("Bluetooth: ") and "refused to notify" in line for line in s.errors) == 1
          and s.fake.events.count("StartNotify FF02") == 3, "the refusal was not asked about and said once"),
-        "scan on", ("rows", "TH-Meter 6"), "select TH-Meter 6", ("status", r"TH-Meter 6 refused to notify FF02: Not paired; "
+        "scan on", ("rows", "TH-Meter 6"), "select TH-Meter 6", ("status", r"TH-Meter 6 refused to read 2A29: Not paired; "
         r"the meter no longer takes its pairing: bluetoothctl remove (C4:7C:8D:6A:11:06), then bluetoothctl pair \1"),
         "quit"], EXTRAS),
     # The meter changes its services while connected: the link is closed and said lost; Reconnect reads it again.
