@@ -15,6 +15,9 @@ namespace {
 
 const QString bluezService = QStringLiteral("org.bluez");
 const QString deviceInterface = QStringLiteral("org.bluez.Device1");
+const QString characteristicInterface = QStringLiteral("org.bluez.GattCharacteristic1");
+// Our own repeats of Qt's requests: the answer, or nothing, within this time.
+constexpr int repeatWaitMs = 2000;
 
 using InterfaceList = QMap<QString, QVariantMap>;
 using ManagedObjectList = QMap<QDBusObjectPath, InterfaceList>;
@@ -46,41 +49,135 @@ QDBusMessage deviceCall(const QString& path, const QString& method)
     return bluezCall(path, deviceInterface, method);
 }
 
+QDBusMessage managedObjectsCall()
+{
+    return bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                     QStringLiteral("GetManagedObjects"));
+}
+
+std::optional<ManagedObjectList> managedObjects(const QDBusMessage& reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    return qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
+}
+
+std::optional<QString> devicePath(const ManagedObjectList& objects, const QString& address,
+                                  const QString& adapterPath)
+{
+    for (auto object = objects.cbegin(); object != objects.cend(); ++object) {
+        const auto device = object.value().constFind(deviceInterface);
+        if (device == object.value().cend() || device->value(QStringLiteral("Address")).toString() != address)
+            continue;
+        const auto adapter = qvariant_cast<QDBusObjectPath>(device->value(QStringLiteral("Adapter")));
+        if (adapterPath.isEmpty() || adapter.path() == adapterPath)
+            return object.key().path();
+    }
+    return std::nullopt;
+}
+
+bool hasUuid(const QVariantMap& properties, const QBluetoothUuid& uuid)
+{
+    return QBluetoothUuid(properties.value(QStringLiteral("UUID")).toString()) == uuid;
+}
+
+// A refusal that pairing may overcome: BlueZ's words for an ATT Insufficient
+// Authentication or Encryption, or a failed pairing.
+bool asksForPairing(const QDBusError& error)
+{
+    const QString name = error.name();
+    return (name == QLatin1String("org.bluez.Error.NotPermitted") &&
+            error.message() == QLatin1String("Not paired")) ||
+           name == QLatin1String("org.bluez.Error.NotAuthorized") ||
+           name.startsWith(QLatin1String("org.bluez.Error.Authentication"));
+}
+
 } // namespace
 
 void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done)
 {
-    const auto call = bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                                QStringLiteral("GetManagedObjects"));
     whenAnswered(
-        call, context,
+        managedObjectsCall(), context,
         [address = address.toString(), adapterPath, done = std::move(done)](const QDBusMessage& reply) {
-            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            const auto objects = managedObjects(reply);
+            done(objects ? devicePath(*objects, address, adapterPath) : std::nullopt);
+        });
+}
+
+void findCharacteristic(const QBluetoothAddress& address, const QString& adapterPath,
+                        const QBluetoothUuid& service, const QBluetoothUuid& characteristic, QObject& context,
+                        std::function<void(const std::optional<CharacteristicPaths>&)> done)
+{
+    whenAnswered(
+        managedObjectsCall(), context,
+        [address = address.toString(), adapterPath, service, characteristic,
+         done = std::move(done)](const QDBusMessage& reply) {
+            const auto objects = managedObjects(reply);
+            const auto device = objects ? devicePath(*objects, address, adapterPath) : std::nullopt;
+            if (!device)
                 return done(std::nullopt);
-            const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
-            for (auto object = objects.cbegin(); object != objects.cend(); ++object) {
-                const auto device = object.value().constFind(deviceInterface);
-                if (device == object.value().cend() ||
-                    device->value(QStringLiteral("Address")).toString() != address)
+            for (auto object = objects->cbegin(); object != objects->cend(); ++object) {
+                const auto found = object.value().constFind(characteristicInterface);
+                if (found == object.value().cend() || !object.key().path().startsWith(*device + '/') ||
+                    !hasUuid(*found, characteristic))
                     continue;
-                const auto adapter = qvariant_cast<QDBusObjectPath>(device->value(QStringLiteral("Adapter")));
-                if (adapterPath.isEmpty() || adapter.path() == adapterPath)
-                    return done(object.key().path());
+                const auto owner = qvariant_cast<QDBusObjectPath>(found->value(QStringLiteral("Service")));
+                const auto ownerService =
+                    objects->value(owner).value(QStringLiteral("org.bluez.GattService1"));
+                if (hasUuid(ownerService, service))
+                    return done(CharacteristicPaths{*device, object.key().path()});
             }
             done(std::nullopt);
         });
 }
 
+void repeatRequest(const QString& characteristicPath, bool subscription, QObject& context,
+                   std::function<void(const QDBusError&)> done)
+{
+    QDBusMessage call = bluezCall(characteristicPath, characteristicInterface,
+                                  subscription ? QStringLiteral("StartNotify") : QStringLiteral("ReadValue"));
+    if (!subscription)
+        call.setArguments({QVariantMap()});
+    whenAnswered(
+        call, context,
+        [characteristicPath, subscription, done = std::move(done)](const QDBusMessage& reply) {
+            const QDBusError error(reply);
+            if (subscription && !error.isValid())
+                QDBusConnection::systemBus().send(
+                    bluezCall(characteristicPath, characteristicInterface, QStringLiteral("StopNotify")));
+            done(error);
+        },
+        repeatWaitMs);
+}
+
+QString gattAdvice(const QDBusError& error, const QBluetoothAddress& device, bool paired)
+{
+    if (error.name() == QLatin1String("org.freedesktop.DBus.Error.AccessDenied") ||
+        (asksForPairing(error) && !paired))
+        return withAdvice(error, device);
+    if (asksForPairing(error))
+        return error.message() +
+               QStringLiteral("; the meter no longer takes its pairing: bluetoothctl remove ") +
+               device.toString() + QStringLiteral(", then bluetoothctl pair ") + device.toString();
+    return {};
+}
+
+QString pairingWaitAdvice(const QBluetoothAddress& device)
+{
+    return QStringLiteral("if BlueZ is pairing the meter, accept the system's pairing request, or pair it: "
+                          "bluetoothctl pair ") +
+           device.toString();
+}
+
 void hasServices(const QString& path, QObject& context, std::function<void(bool)> done)
 {
-    whenAnswered(bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                           QStringLiteral("GetManagedObjects")),
-                 context,
+    whenAnswered(managedObjectsCall(), context,
                  [prefix = path + QLatin1Char('/'), done = std::move(done)](const QDBusMessage& reply) {
-                     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+                     const auto found = managedObjects(reply);
+                     if (!found)
                          return done(false);
-                     const auto objects = qdbus_cast<ManagedObjectList>(reply.arguments().constFirst());
+                     const auto& objects = *found;
                      for (auto object = objects.cbegin(); object != objects.cend(); ++object)
                          if (object.key().path().startsWith(prefix) &&
                              object.value().contains(QStringLiteral("org.bluez.GattService1")))
@@ -100,7 +197,8 @@ void linkState(const QString& path, QObject& context,
             return done(std::nullopt);
         const auto properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
         done(LinkState{properties.value(QStringLiteral("Connected")).toBool(),
-                       properties.value(QStringLiteral("ServicesResolved")).toBool()});
+                       properties.value(QStringLiteral("ServicesResolved")).toBool(),
+                       properties.value(QStringLiteral("Paired")).toBool()});
     });
 }
 

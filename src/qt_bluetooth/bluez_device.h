@@ -1,8 +1,10 @@
 // What Qt does not pass on from BlueZ: whether BlueZ still knows a device, and
-// in which words a connection failed. Asked over D-Bus, without blocking.
+// in which words a connection or a GATT request failed. Asked over D-Bus,
+// without blocking.
 #pragma once
 
 #include <QBluetoothAddress>
+#include <QBluetoothUuid>
 #include <QDBusError>
 #include <QObject>
 #include <QString>
@@ -29,10 +31,36 @@ void hasServices(const QString& path, QObject& context, std::function<void(bool)
 struct LinkState {
     bool connected = false;
     bool servicesResolved = false;
+    bool paired = false;
 };
 // The device's link as BlueZ has it; nothing when it cannot be asked.
 void linkState(const QString& path, QObject& context,
                std::function<void(const std::optional<LinkState>&)> done);
+
+struct CharacteristicPaths {
+    QString device;
+    QString characteristic;
+};
+// BlueZ's objects of the device and of its characteristic of that UUID in the
+// service of that UUID; nothing when BlueZ exports none or cannot be asked.
+void findCharacteristic(const QBluetoothAddress& address, const QString& adapterPath,
+                        const QBluetoothUuid& service, const QBluetoothUuid& characteristic, QObject& context,
+                        std::function<void(const std::optional<CharacteristicPaths>&)> done);
+
+// Asks BlueZ again for a read of the characteristic, or for its
+// notifications (stopped again when granted), to hear BlueZ's words for a
+// refusal: done gets its error, invalid when granted. A read has no effect on
+// the device; BlueZ answers a repeated one with the same answer.
+void repeatRequest(const QString& characteristicPath, bool subscription, QObject& context,
+                   std::function<void(const QDBusError&)> done);
+
+// What the user can do about a refused GATT request: pair the device (again,
+// when BlueZ has it paired), or join the group that may use Bluetooth; empty
+// when BlueZ's words ask nothing of the user.
+QString gattAdvice(const QDBusError& error, const QBluetoothAddress& device, bool paired);
+
+// A request waits: BlueZ may be pairing the device.
+QString pairingWaitAdvice(const QBluetoothAddress& device);
 
 // Closes the link, or withdraws a pending attempt; nothing is awaited.
 void disconnectDevice(const QString& path);

@@ -3,6 +3,7 @@
 // nor adapters that come and go, leaves a discovery that another client
 // started running, and words every failed connection "Unknown Error".
 #include "qt_bluetooth/bluez_device.h"
+#include "qt_bluetooth/bluez_requests.h"
 #include "qt_bluetooth/bluez_watch.h"
 #include "qt_bluetooth/device_facts.h"
 #include "qt_bluetooth/stack_extras.h"
@@ -79,9 +80,16 @@ private:
 
 class BluezExtras final : public StackExtras, public std::enable_shared_from_this<BluezExtras> {
 public:
-    void watch(std::function<void()> stopped, std::function<void()> adaptersChanged) override
+    void watch(std::function<void()> stopped, std::function<void()> adaptersChanged,
+               std::function<void()> removed) override
     {
-        watch_ = std::make_unique<BluezWatch>(std::move(stopped), std::move(adaptersChanged));
+        watch_ = std::make_unique<BluezWatch>(
+            std::move(stopped), adaptersChanged,
+            [this, adaptersChanged, removed = std::move(removed)](const QString& path) {
+                if (adapter_ && adapter_->path == path)
+                    removed();
+                adaptersChanged();
+            });
     }
 
     QBluetoothAddress chooseAdapter() override
@@ -125,6 +133,14 @@ public:
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) override
     {
         return std::make_unique<BluezLinkOpener>(weak_from_this(), device);
+    }
+
+    std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress& device) override
+    {
+        return makeBluezRequestAdvisor(device, [extras = weak_from_this()] {
+            const auto self = extras.lock();
+            return self ? self->adapterPath() : QString();
+        });
     }
 
     // Empty when BlueZ offers no adapter.

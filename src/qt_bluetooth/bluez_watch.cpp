@@ -88,8 +88,10 @@ void stopBluezDiscovery(const BluezAdapter& adapter)
         callBluez(adapter.path, adapterInterface, QStringLiteral("StopDiscovery")));
 }
 
-BluezWatch::BluezWatch(std::function<void()> stopped, std::function<void()> adaptersChanged)
+BluezWatch::BluezWatch(std::function<void()> stopped, std::function<void()> adaptersChanged,
+                       std::function<void(const QString&)> removed)
     : stopped_(std::move(stopped)), adaptersChanged_(std::move(adaptersChanged)),
+      removed_(std::move(removed)),
       nameWatcher_(bluez, QDBusConnection::systemBus(), QDBusServiceWatcher::WatchForOwnerChange)
 {
     QObject::connect(&nameWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -117,7 +119,7 @@ void BluezWatch::onInterfacesRemoved(const QDBusMessage& message)
 {
     const QVariantList arguments = message.arguments();
     if (arguments.size() == 2 && arguments.at(1).toStringList().contains(adapterInterface))
-        adaptersChanged_();
+        removed_(qvariant_cast<QDBusObjectPath>(arguments.at(0)).path());
 }
 
 } // namespace qtble

@@ -41,8 +41,9 @@ class BluezWatch final : public QObject {
 
 public:
     // stopped: bluetoothd left the bus. adaptersChanged: bluetoothd came
-    // (back), or it added or removed an adapter.
-    BluezWatch(std::function<void()> stopped, std::function<void()> adaptersChanged);
+    // (back), or it added an adapter. removed: it removed the adapter of this path.
+    BluezWatch(std::function<void()> stopped, std::function<void()> adaptersChanged,
+               std::function<void(const QString&)> removed);
 
 private slots:
     void onInterfacesAdded(const QDBusMessage& message);
@@ -51,6 +52,7 @@ private slots:
 private:
     std::function<void()> stopped_;
     std::function<void()> adaptersChanged_;
+    std::function<void(const QString&)> removed_;
     QDBusServiceWatcher nameWatcher_;
 };
 

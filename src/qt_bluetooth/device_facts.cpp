@@ -22,6 +22,12 @@ std::string joined(const QStringList& entries)
 
 } // namespace
 
+std::string secondsText(std::chrono::milliseconds duration)
+{
+    const auto tenths = duration.count() / 100;
+    return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s";
+}
+
 std::string toStdString(const QString& text)
 {
     return text.toUtf8().toStdString();

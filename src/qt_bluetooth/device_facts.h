@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,8 @@ ble::AdvertisementData advertisementData(const QBluetoothDeviceInfo& device,
 ble::Uuid toUuid(const QBluetoothUuid& uuid);
 
 std::string toStdString(const QString& text);
+// "1 s", "2.5 s": a duration to the tenth of a second.
+std::string secondsText(std::chrono::milliseconds duration);
 ble::Bytes toBytes(const QByteArray& bytes);
 QByteArray toQByteArray(const ble::Bytes& bytes);
 

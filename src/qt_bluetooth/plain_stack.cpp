@@ -6,13 +6,14 @@ namespace {
 
 class PlainStack final : public StackExtras {
 public:
-    void watch(std::function<void()>, std::function<void()>) override {}
+    void watch(std::function<void()>, std::function<void()>, std::function<void()>) override {}
     QBluetoothAddress chooseAdapter() override { return {}; }
     bool discoveryEndsWithPower() const override { return false; }
     void discoveryStarting(std::function<void(const std::string&)>) override {}
     void discoveryStarted() override {}
     void discoveryStopped() override {}
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress&) override { return nullptr; }
+    std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress&) override { return nullptr; }
 };
 
 } // namespace

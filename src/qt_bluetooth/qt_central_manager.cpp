@@ -17,6 +17,7 @@ namespace {
 
 const ble::Error bluetoothServiceStopped{"The Bluetooth service (bluetoothd) stopped."};
 const ble::Error adapterSwitchedOff{"Bluetooth was switched off."};
+const ble::Error adapterRemoved{"The Bluetooth adapter was removed."};
 
 } // namespace
 
@@ -46,7 +47,7 @@ void QtCentralManager::start()
     if (const auto* application = QCoreApplication::instance())
         QObject::connect(application, &QCoreApplication::aboutToQuit, &context_,
                          [this] { closeLinksOnQuit(); });
-    extras_->watch([this] { onStackStopped(); }, [this] { bindAdapter(); });
+    extras_->watch([this] { onStackStopped(); }, [this] { bindAdapter(); }, [this] { onAdapterRemoved(); });
     bindAdapter();
 }
 
@@ -110,6 +111,13 @@ void QtCentralManager::onStackStopped()
     for (const auto& [identifier, peripheral] : peripherals_)
         peripheral->linkLost(bluetoothServiceStopped);
     updateRadioState();
+}
+
+void QtCentralManager::onAdapterRemoved()
+{
+    // Qt's controller calls the device or the adapter missing, whichever the stack removed first.
+    for (const auto& [identifier, peripheral] : peripherals_)
+        peripheral->linkLost(adapterRemoved);
 }
 
 void QtCentralManager::onHostModeChanged()
@@ -231,7 +239,8 @@ std::shared_ptr<QtPeripheral> QtCentralManager::peripheralFor(const QBluetoothDe
         peripheral->update(device, name);
     else
         peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_,
-                                                    extras_->linkOpener(device.address()), budgets_);
+                                                    extras_->linkOpener(device.address()),
+                                                    extras_->requestAdvisor(device.address()), budgets_);
     return peripheral;
 }
 

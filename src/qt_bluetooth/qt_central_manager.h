@@ -67,6 +67,7 @@ private:
     void bindAdapter();
     void unbindAdapter();
     void onStackStopped();
+    void onAdapterRemoved();
     void onHostModeChanged();
     // Whether the state changed.
     bool updateRadioState();

@@ -69,6 +69,7 @@ void QtLink::startConnecting()
     state_ = State::connecting;
     cancelRequested_ = false;
     lastControllerError_.reset();
+    lossExplainable_ = false;
     attemptsMade_ = 0;
     owner_.linkStarting();
     attempt();
@@ -153,9 +154,7 @@ void QtLink::startBudget(std::chrono::milliseconds budget)
 
 void QtLink::onBudgetExpired()
 {
-    const auto tenths = budgetTimer_.intervalAsDuration().count() / 100;
-    const std::string within = " No answer within " + std::to_string(tenths / 10) +
-                               (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s.";
+    const std::string within = " No answer within " + secondsText(budgetTimer_.intervalAsDuration()) + ".";
     if (std::exchange(reconnectAfterClose_, false))
         reportFailure(linkStillClosing.localizedDescription + within);
     else if (state_ == State::connecting && linkUp_)
@@ -297,12 +296,15 @@ void QtLink::onControllerError()
     }
     log("Bluetooth: " + owner_.description() + " reported: " + text);
     lastControllerError_ = text;
+    // BlueZ removes an unplugged adapter's devices before the adapter itself.
+    lossExplainable_ = controller_->error() == QLowEnergyController::UnknownRemoteDeviceError ||
+                       controller_->error() == QLowEnergyController::InvalidBluetoothAdapterError;
     owner_.linkFaulted(text);
 }
 
 void QtLink::onDisconnected()
 {
-    if (!cancelRequested_ && !lastControllerError_)
+    if (!cancelRequested_ && (!lastControllerError_ || lossExplainable_))
         awaitLossReason();
     else
         reportClosed();

@@ -36,6 +36,9 @@ struct LinkBudgets {
     int attempts = 3;
     // At quit, the wait for the stack to confirm that the links are closed.
     std::chrono::milliseconds closingAtQuit{1000};
+    // From a GATT request to telling the user that its answer is long in
+    // coming, while later requests wait for it.
+    std::chrono::milliseconds answer{std::chrono::seconds(3)};
 };
 
 // What the link tells the peripheral it carries.
@@ -128,6 +131,8 @@ private:
     // The stack's opener brought this attempt's link up: its services are awaited.
     bool linkUp_ = false;
     std::optional<std::string> lastControllerError_;
+    // Qt called the open link's device or adapter missing: the stack may still say why.
+    bool lossExplainable_ = false;
     // The connection budget, then the resolution budget.
     QTimer budgetTimer_;
     QTimer retryTimer_;

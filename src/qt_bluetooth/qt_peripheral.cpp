@@ -48,9 +48,13 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
                            std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
-                           LinkBudgets budgets)
+                           std::unique_ptr<RequestAdvisor> advisor, LinkBudgets budgets)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(log), link_(*this, std::move(log), std::move(opener), budgets)
+      central_(std::move(central)), log_(log), advisor_(std::move(advisor)),
+      pace_(
+          budgets.answer, [this] { return awaitsAnswer(); }, [this] { sayLongWait(); },
+          [this] { dropAwaited(); }),
+      link_(*this, std::move(log), std::move(opener), budgets)
 {
 }
 
@@ -80,6 +84,9 @@ void QtPeripheral::linkStarting()
     servicesRequested_ = false;
     services_.reset();
     uncheckedCommandWrites_.clear();
+    refusalsExplained_.clear();
+    refusalAdvised_ = false;
+    pace_.reset();
 }
 
 void QtPeripheral::controllerMade(QLowEnergyController& controller)
@@ -106,6 +113,8 @@ void QtPeripheral::connectionFailed(const ble::Error& error)
 void QtPeripheral::linkClosed(const std::optional<ble::Error>& error)
 {
     servicesRequested_ = false;
+    // Qt forgets the requests of a closed link without a word.
+    pace_.reset();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
 }
@@ -274,12 +283,18 @@ void QtPeripheral::onServiceError(const std::shared_ptr<QtService>& service,
     const ble::Error text = serviceError(error);
     switch (error) {
     case QLowEnergyService::CharacteristicReadError:
-        if (const auto characteristic = takeFront(service->pendingReads))
+        if (const auto characteristic = takeFront(service->pendingReads)) {
             deliverValue(characteristic, text);
+            explainRefusal(RequestAdvisor::Request::read, *service, *characteristic);
+        }
+        pace_.requestAnswered();
         return;
     case QLowEnergyService::DescriptorWriteError:
-        if (const auto characteristic = takeFront(service->pendingNotificationChanges))
+        if (const auto characteristic = takeFront(service->pendingNotificationChanges)) {
             deliverNotificationState(characteristic, text);
+            explainRefusal(RequestAdvisor::Request::subscription, *service, *characteristic);
+        }
+        pace_.requestAnswered();
         return;
     default:
         break;
@@ -305,6 +320,7 @@ void QtPeripheral::setNotifyValue(bool enabled, const std::shared_ptr<ble::Chara
         return;
     }
     service->pendingNotificationChanges.push_back(own);
+    pace_.requestSent();
     service->qtService().writeDescriptor(configuration,
                                          clientConfiguration(enabled, own->qtCharacteristic().properties()));
 }
@@ -317,6 +333,7 @@ void QtPeripheral::readValue(const std::shared_ptr<ble::Characteristic>& charact
         return;
     }
     service->pendingReads.push_back(own);
+    pace_.requestSent();
     service->qtService().readCharacteristic(own->qtCharacteristic());
 }
 
@@ -339,15 +356,17 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
         uncheckedCommandWrites_.insert(own->uuid().uuidString()).second)
         log("Bluetooth: " + own->uuid().uuidString() + " of " + name_.value_or(identifier_) +
             " does not allow writes without response; the device may ignore them");
-    // Handed to Qt after the requests asked for in the same turn of the event
-    // loop: Qt sends one request at a time, in call order, so a subscription
-    // asked for with it is on before the meter answers the write.
+    // Handed on after the requests asked for in the same turn of the event
+    // loop, and once they are answered: a subscription asked for with it is
+    // on before the meter answers the write.
     QMetaObject::invokeMethod(
         &context_,
         [this, service = service, own = own, value = toQByteArray(value)] {
-            if (isConnected() && ownService(*service) == service)
-                service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
-                                                         QLowEnergyService::WriteWithoutResponse);
+            pace_.write(own->uuid().uuidString() + ":" + value.toHex().toStdString(), [=, this] {
+                if (isConnected() && ownService(*service) == service)
+                    service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
+                                                             QLowEnergyService::WriteWithoutResponse);
+            });
         },
         Qt::QueuedConnection);
 }
@@ -367,6 +386,49 @@ void QtPeripheral::settle(std::deque<std::shared_ptr<QtCharacteristic>>& pending
     for (const auto& characteristic : settled)
         (this->*deliver)(characteristic,
                          characteristic == settled.back() ? std::nullopt : std::optional(droppedRequest));
+    pace_.requestAnswered();
+}
+
+bool QtPeripheral::awaitsAnswer() const
+{
+    return services_ && std::ranges::any_of(*services_, [](const auto& service) {
+               return !service->pendingReads.empty() || !service->pendingNotificationChanges.empty();
+           });
+}
+
+void QtPeripheral::explainRefusal(RequestAdvisor::Request request, const QtService& service,
+                                  const QtCharacteristic& characteristic)
+{
+    const std::string asked =
+        (request == RequestAdvisor::Request::read ? " refused to read " : " refused to notify ") +
+        characteristic.uuid().uuidString();
+    if (!advisor_ || refusalAdvised_ || !refusalsExplained_.insert(asked).second)
+        return;
+    advisor_->explainRefusal(request, service.qtService().serviceUuid(),
+                             characteristic.qtCharacteristic().uuid(),
+                             [this, asked](const std::string& advice) {
+                                 if (!std::exchange(refusalAdvised_, true))
+                                     log("Bluetooth: " + name_.value_or(identifier_) + asked + ": " + advice);
+                             });
+}
+
+void QtPeripheral::sayLongWait()
+{
+    const std::string line = "Bluetooth: " + name_.value_or(identifier_) +
+                             " has not answered a request for " + secondsText(pace_.notice()) +
+                             "; writes to it wait for that answer";
+    const std::string advice = advisor_ ? advisor_->waitAdvice() : std::string();
+    log(advice.empty() ? line : line + "; " + advice);
+}
+
+void QtPeripheral::dropAwaited()
+{
+    for (const auto& service : services_.value_or(std::vector<std::shared_ptr<QtService>>{})) {
+        for (const auto& characteristic : std::exchange(service->pendingReads, {}))
+            deliverValue(characteristic, droppedRequest);
+        for (const auto& characteristic : std::exchange(service->pendingNotificationChanges, {}))
+            deliverNotificationState(characteristic, droppedRequest);
+    }
 }
 
 std::shared_ptr<QtService> QtPeripheral::ownService(const ble::Service& service) const

@@ -8,6 +8,7 @@
 #include "app/log_sink.h"
 #include "qt_bluetooth/qt_gatt.h"
 #include "qt_bluetooth/qt_link.h"
+#include "qt_bluetooth/request_pace.h"
 
 #include <QBluetoothDeviceInfo>
 #include <QLowEnergyController>
@@ -29,10 +30,12 @@ class QtPeripheral final : public ble::Peripheral,
                            public std::enable_shared_from_this<QtPeripheral>,
                            private LinkOwner {
 public:
-    // The opener brings the link up where the stack needs that; null where Qt does.
+    // The opener brings the link up where the stack needs that; null where
+    // Qt does. The advisor says what the stack knows of refused or waiting
+    // requests; null where it knows no more than Qt.
     QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
                  std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
-                 LinkBudgets budgets = {});
+                 std::unique_ptr<RequestAdvisor> advisor, LinkBudgets budgets = {});
 
     const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return name_; }
@@ -96,6 +99,13 @@ private:
                       std::optional<ble::Error> error);
     void deliverNotificationState(const std::shared_ptr<ble::Characteristic>& characteristic,
                                   std::optional<ble::Error> error);
+    bool awaitsAnswer() const;
+    // Said once a connection: what the stack knows of a refused request.
+    void explainRefusal(RequestAdvisor::Request request, const QtService& service,
+                        const QtCharacteristic& characteristic);
+    void sayLongWait();
+    // Answers every awaited request as dropped.
+    void dropAwaited();
     void log(const std::string& line) const;
 
     QBluetoothDeviceInfo device_;
@@ -109,6 +119,11 @@ private:
     // The characteristics written without response that do not allow it, as said.
     std::set<std::string> uncheckedCommandWrites_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
+    std::unique_ptr<RequestAdvisor> advisor_;
+    // The refused requests the stack was asked about, and whether its advice was said.
+    std::set<std::string> refusalsExplained_;
+    bool refusalAdvised_ = false;
+    RequestPace pace_;
     QtLink link_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QBluetoothAddress>
+#include <QBluetoothUuid>
 
 #include <functional>
 #include <memory>
@@ -42,13 +43,35 @@ public:
     virtual void withdraw() = 0;
 };
 
+// What the stack can say about the GATT requests Qt makes to a device: Qt
+// passes on neither the stack's words for a refusal nor why an answer waits.
+class RequestAdvisor {
+public:
+    enum class Request { read, subscription };
+    // What the user can do, in the stack's words.
+    using Advise = std::function<void(const std::string& advice)>;
+
+    virtual ~RequestAdvisor() = default;
+    // Qt reported this request to the service's characteristic refused:
+    // advise comes, through the event loop, when the stack's reason leaves
+    // the user something to do.
+    virtual void explainRefusal(Request request, const QBluetoothUuid& service,
+                                const QBluetoothUuid& characteristic, Advise advise) = 0;
+    // What the user may do about a request that waits long for its answer;
+    // empty when the stack knows nothing.
+    virtual std::string waitAdvice() const = 0;
+};
+
 class StackExtras {
 public:
     virtual ~StackExtras() = default;
 
     // stopped: the stack went away, and its links ended without a word from
-    // Qt. adaptersChanged: it came back, or its adapters changed.
-    virtual void watch(std::function<void()> stopped, std::function<void()> adaptersChanged) = 0;
+    // Qt. adaptersChanged: it came back, or its adapters changed. removed:
+    // the adapter chosen last went away (unplugged), with its links;
+    // adaptersChanged follows.
+    virtual void watch(std::function<void()> stopped, std::function<void()> adaptersChanged,
+                       std::function<void()> removed) = 0;
     // The adapter the radio binds to; null for Qt's default one.
     virtual QBluetoothAddress chooseAdapter() = 0;
     // Powering the adapter off ends its discovery while Qt's agent stays
@@ -63,6 +86,8 @@ public:
     virtual void discoveryStopped() = 0;
     // Null when Qt's controller connects to the device by itself.
     virtual std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) = 0;
+    // Null when the stack says no more than Qt passes on.
+    virtual std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress& device) = 0;
 };
 
 // The extras of the stack this program was built for.

@@ -41,7 +41,9 @@ std::string nameOf(const ble::Peripheral& peripheral)
     return logform::printable(peripheral.name().value_or(peripheral.identifier()));
 }
 
-// The platform's wording when it knows nothing about what went wrong.
+// The platform's wording when it knows nothing about what went wrong, or
+// only that the connection was lost (as the Qt backend words a loss its stack
+// does not explain): the window's own advice says more.
 bool saysNothing(const std::optional<std::string>& reason)
 {
     if (!reason || reason->empty())
@@ -49,7 +51,7 @@ bool saysNothing(const std::optional<std::string>& reason)
     std::string lower(*reason);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.starts_with("unknown error");
+    return lower.starts_with("unknown error") || lower.starts_with("the connection was lost");
 }
 
 } // namespace

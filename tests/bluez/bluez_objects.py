@@ -40,6 +40,10 @@ DEVICES = {
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
     # Refused: bonding failed (a meter that asks for pairing), or the bus's policy forbids this user BlueZ.
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
+    # Its FF02 subscription needs encryption: BlueZ holds it while pairing, which fails.
+    "gatt-pairing-meter": {"pairing_ms": 2500},  # a poll comes meanwhile
+    # Paired by BlueZ, but the meter lost the keys: its 2A29 asks for encryption that BlueZ cannot raise.
+    "gatt-paired-meter": {"address": "C4:7C:8D:6A:11:06", "names": ["TH-Meter 6"], "paired": True, "unpaired_read": True},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
         "org.freedesktop.DBus.Error.AccessDenied", "Rejected send message")},
     # Advertises without "BR/EDR Not Supported": BlueZ takes it for dual-mode.
@@ -163,6 +167,8 @@ class Obj(dbus.service.Object):
     def ReadValue(self, options):
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Read not permitted")
+        if self.device.kind.get("unpaired_read") and self.uuid == 0x2A29:
+            raise error("NotPermitted", "Not paired")
         value = bytes([self.device.kind["battery"]]) if self.uuid == 0x2A19 else b"Fake Instruments"
         self.update({"Value": dbus.ByteArray(value)})  # BlueZ's cache announces it before the answer
         return dbus.ByteArray(value)
@@ -175,8 +181,8 @@ class Obj(dbus.service.Object):
         if self.uuid == 0xFF01 and bytes(value) == b"\x5e" and not dropped:
             self.fake.answer_measurement_request(self.device)
 
-    @dbus.service.method(BLUEZ + "GattCharacteristic1")
-    def StartNotify(self):
+    @dbus.service.method(BLUEZ + "GattCharacteristic1", async_callbacks=("reply", "failed"))
+    def StartNotify(self, reply, failed):
         self.fake.events.append("StartNotify %04X" % self.uuid)
         if self.device.closing:  # characteristic_start_notify() in gatt-client.c
             raise error("NotConnected", "Not Connected")
@@ -184,7 +190,20 @@ class Obj(dbus.service.Object):
             raise error("NotSupported", "Operation is not supported")
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Notify not permitted")
+        if "pairing_ms" in self.device.kind and self.uuid == 0xFF02:  # its CCCD asks for encryption
+            return self.refuse_unpaired(failed)
         self.update({"Notifying": True})
+        reply()
+
+    def refuse_unpaired(self, failed):
+        """BlueZ raises the link's security and holds the request while it pairs; pairing fails (no agent, or the user
+        declined): "Not paired". A repeat on the same link is refused at once."""
+        refusal = error("NotPermitted", "Not paired")
+        if self.device.refusals:
+            raise refusal
+        self.device.refusals += 1
+        GLib.timeout_add(self.device.kind["pairing_ms"], lambda: self.fake.events.append(
+            "Refused StartNotify %04X" % self.uuid) or failed(refusal))
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
     def StopNotify(self):
@@ -216,12 +235,13 @@ class Fake(dbus.service.Object):
             address = kind["address"]
             self.devices.append(Obj(self, hci + "/dev_" + address.replace(":", "_"), "Device1", {
                 # BlueZ names a device it has no name for by its address.
-                "Address": address, "Alias": kind.get("cached", kind.get("alias", address.replace(":", "-"))), "Paired": False,
+                "Address": address, "Alias": kind.get("cached", kind.get("alias", address.replace(":", "-"))),
+                "Paired": kind.get("paired", False),
                 "AddressType": "public", "Connected": False, "ServicesResolved": False,
                 "Adapter": dbus.ObjectPath(hci), "UUIDs": dbus.Array([uuid(s) for s, _ in kind["gatt"]], "s"),
                 "ManufacturerData": dbus.Dictionary({dbus.UInt16(0x004C): dbus.ByteArray(b"\x02\x15\xab")}, "qv"),
                 "ServiceData": dbus.Dictionary({uuid(0xFFF0): dbus.ByteArray(b"\x01\x02")}, "sv")},
-                kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0, links=0))
+                kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0, links=0, refusals=0))
             if "cached" in kind:
                 self.export(self.devices[-1]).props["Name"] = kind["cached"]
 

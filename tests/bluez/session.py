@@ -145,6 +145,16 @@ class Session:
             self.fake.InterfacesRemoved(obj.path, [obj.interface])
         device.update({"UUIDs": dbus.Array([uuid(0x180A)], "s")})
 
+    def unplug(self):  # the adapter is pulled out: BlueZ removes its devices, their links and objects, then the adapter
+        for device in [device for device in self.fake.devices if device.path in self.fake.objects]:
+            for obj in reversed(device.gatt + [device]):
+                del self.fake.objects[obj.path]
+                self.fake.InterfacesRemoved(obj.path, [obj.interface])
+            device.gatt = []
+            device.props.update(Connected=False, ServicesResolved=False)  # unsaid: the object is gone
+        del self.fake.objects[self.fake.adapter.path]
+        self.fake.InterfacesRemoved(self.fake.adapter.path, [self.fake.adapter.interface])
+
     def replug(self):  # the adapter the devices are on is pulled out and plugged in again
         adapter = self.fake.adapter
         del self.fake.objects[adapter.path]

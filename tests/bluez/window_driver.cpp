@@ -7,8 +7,9 @@
 // Standard output is the application's log, the backend's lines go to
 // standard error and the status line. Connections get one second for the link
 // and two for service resolution (three for both on Qt Bluetooth alone), and a
-// quit waits half a second for BlueZ to close the links, so that tests of
-// silent and slow devices stay short.
+// quit waits half a second for BlueZ to close the links, and a GATT answer
+// awaited for 1.5 s is said, so that tests of silent and slow devices stay
+// short.
 #include "app/program_wide.h"
 #include "qt_bluetooth/qt_central_manager.h"
 #include "qt_ui/application.h"
@@ -69,7 +70,8 @@ int main(int argc, char** argv)
         qtui::MainWindow window(
             {qtble::centralManagerFactory(diagnostics, {.connection = std::chrono::seconds(1),
                                                         .resolution = std::chrono::seconds(2),
-                                                        .closingAtQuit = std::chrono::milliseconds(500)}),
+                                                        .closingAtQuit = std::chrono::milliseconds(500),
+                                                        .answer = std::chrono::milliseconds(1500)}),
              std::make_shared<qtui::FileLogSink>(), std::make_shared<ProgramWideValues>()});
         diagnostics->setListener([&window](std::string_view line) { window.showDiagnostic(line); });
         window.show();

@@ -95,7 +95,7 @@ WORLDS = {
         ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
         ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
         "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
-        ("status", r"Disconnected from %s: %s Reconnect connects again\." % (METER, LOST)),
+        ("status", r"Disconnected from %s\. Is the meter still in range and switched on\? Reconnect connects again\." % METER),
         ("mark",), "reconnect", ("status", "Connecting to " + METER + "…|Connected to " + METER),
         ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER), "quit"]),
     # FF02 without its 0x2902 descriptor cannot notify: the request fails at once.
@@ -116,6 +116,22 @@ WORLDS = {
          % (METER, ADDRESS)), "scan on", ("rows", "TH-Meter 5"), "select TH-Meter 5",
         ("status", r"Could not connect to TH-Meter 5: Rejected send message; this user may not use Bluetooth: join the "
                    r"bluetooth group \(sudo usermod -aG bluetooth \$USER\) and log in again\. .*"), "quit"], EXTRAS),
+    # Its subscription waits while BlueZ pairs, then is refused "Not paired": the wait and then the refusal are said
+    # with what to do, within seconds; the poll's writes do not pile up behind the subscription meanwhile. A meter
+    # BlueZ has paired already is to be paired anew.
+    "meter_asks_for_pairing": ("on", ["gatt-pairing-meter", "gatt-paired-meter"], CONNECT_TO_METER + [
+        ("status", r"%s has not answered a request for 1\.5 s; writes to it wait for that answer; if BlueZ is pairing "
+                   r"the meter, accept the system's pairing request, or pair it: bluetoothctl pair %s" % (METER, ADDRESS)),
+        ("event", "Refused StartNotify FF02"), ("mark",), ("sleep", 0.3),  # the first request and a poll wait: one goes out
+        ("check", lambda s: s.fake.events.count(REQUEST) <= 1 + s.output[s.marked[2]:].count("sending data"),
+         "writes piled up behind the unanswered subscription"),
+        ("status", r"%s refused to notify FF02: Not paired; the meter asks for pairing: bluetoothctl pair %s" % (METER, ADDRESS)),
+        ("log", r'Error changing notification state:Optional\("DescriptorWriteError"\)'),
+        ("check", lambda s: sum(line.startswith("Bluetooth: ") and "refused to notify" in line for line in s.errors) == 1
+         and s.fake.events.count("StartNotify FF02") == 3, "the refusal was not asked about and said once"),
+        "scan on", ("rows", "TH-Meter 6"), "select TH-Meter 6", ("status", r"TH-Meter 6 refused to read 2A29: Not paired; "
+        r"the meter no longer takes its pairing: bluetoothctl remove (C4:7C:8D:6A:11:06), then bluetoothctl pair \1"),
+        "quit"], EXTRAS),
     # The meter changes its services while connected: the link is closed and said lost; Reconnect reads it again.
     "services_changed": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("services_change",),
         ("log", r'Disconnect error: Optional\("The meter changed its services; a new connection reads them again\."\)'),
@@ -194,6 +210,13 @@ WORLDS = {
         ("log", {"bluez": r'Disconnect error: Optional\("The Bluetooth service \(bluetoothd\) stopped\."\)',
                  "plain": r'Disconnect error: Optional\("Bluetooth was switched off\."\)'}, {"bluez": 1, "plain": 2}),
         ("absent", "The connection was lost", "a loss the stack explained was called unexplained"), "quit"]),
+    # The adapter is unplugged while connected: the loss names it, and no adapter is usable. (Qt Bluetooth alone names
+    # the device BlueZ removed first, and does not notice the adapter gone.)
+    "adapter_unplugged": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("unplug",), ("log", {
+        "bluez": r'Disconnect error: Optional\("The Bluetooth adapter was removed\."\)',
+        "plain": r'Disconnect error: Optional\("Remote device cannot be found"\)'}),
+        ("status", {"bluez": "No usable Bluetooth adapter.*", "plain": "Disconnected from TH-Meter: Remote device .*"}),
+        "quit"]),
     # Ctrl+C in the terminal ends the program as closing its window does: the link is closed first.
     # Qt learns BlueZ's version from the name's owner here, as on a real system.
     "stopped_by_signal": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("quit", signal.SIGINT),

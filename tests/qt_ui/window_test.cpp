@@ -163,6 +163,15 @@ TEST_F(WindowTest, TheStatusLineExplainsEachLossAndReconnectServesTheSelectedMet
              ". Is the meter still in range and switched on? Reconnect connects again.",
          true, ""},
         {[this] { window.reconnectButton()->click(); }, "Connected to " + meter, false, "Battery 19 % (low)"},
+        // The Qt backend's words for a loss its stack does not explain give no reason of their own.
+        {[this] {
+             central().loseConnection(
+                 meterId, "The connection was lost; the meter may be out of range or switched off.");
+         },
+         "Disconnected from " + meter +
+             ". Is the meter still in range and switched on? Reconnect connects again.",
+         true, ""},
+        {[this] { window.reconnectButton()->click(); }, "Connected to " + meter, false, "Battery 19 % (low)"},
         {[this] { central().loseConnection(meterId, "Connection timed out"); },
          dropped + "Connection timed out. Reconnect connects again.", true, ""},
         {[this] { window.deviceTable()->clearSelection(); },
