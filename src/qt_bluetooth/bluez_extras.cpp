@@ -2,6 +2,7 @@
 // first adapter whatever its power, notices neither bluetoothd leaving the bus
 // nor adapters that come and go, leaves a discovery that another client
 // started running, and words every failed connection "Unknown Error".
+#include "qt_bluetooth/bluez_acquired.h"
 #include "qt_bluetooth/bluez_device.h"
 #include "qt_bluetooth/bluez_watch.h"
 #include "qt_bluetooth/device_facts.h"
@@ -125,6 +126,11 @@ public:
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) override
     {
         return std::make_unique<BluezLinkOpener>(weak_from_this(), device);
+    }
+
+    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device) override
+    {
+        return bluez::makeAcquiredChannels(device, adapterPath());
     }
 
     // Empty when BlueZ offers no adapter.

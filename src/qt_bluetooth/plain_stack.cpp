@@ -13,6 +13,7 @@ public:
     void discoveryStarted() override {}
     void discoveryStopped() override {}
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress&) override { return nullptr; }
+    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress&) override { return nullptr; }
 };
 
 } // namespace

@@ -231,7 +231,8 @@ std::shared_ptr<QtPeripheral> QtCentralManager::peripheralFor(const QBluetoothDe
         peripheral->update(device, name);
     else
         peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_,
-                                                    extras_->linkOpener(device.address()), budgets_);
+                                                    extras_->linkOpener(device.address()), budgets_,
+                                                    extras_->gattChannels(device.address()));
     return peripheral;
 }
 

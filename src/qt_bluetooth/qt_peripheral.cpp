@@ -48,9 +48,10 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
                            std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
-                           LinkBudgets budgets)
+                           LinkBudgets budgets, std::unique_ptr<GattChannels> channels)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(log), link_(*this, std::move(log), std::move(opener), budgets)
+      central_(std::move(central)), log_(log), link_(*this, std::move(log), std::move(opener), budgets),
+      channels_(*this, std::move(channels))
 {
 }
 
@@ -80,6 +81,7 @@ void QtPeripheral::linkStarting()
     servicesRequested_ = false;
     services_.reset();
     uncheckedCommandWrites_.clear();
+    channels_.reset();
 }
 
 void QtPeripheral::controllerMade(QLowEnergyController& controller)
@@ -106,6 +108,7 @@ void QtPeripheral::connectionFailed(const ble::Error& error)
 void QtPeripheral::linkClosed(const std::optional<ble::Error>& error)
 {
     servicesRequested_ = false;
+    channels_.reset();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
 }
@@ -197,8 +200,7 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                          // answer delivers it.
                          if (!characteristic || std::ranges::count(service->pendingReads, characteristic) > 0)
                              return;
-                         characteristic->receive(value);
-                         deliverValue(characteristic, std::nullopt);
+                         notified(characteristic, value);
                      });
     QObject::connect(qtService, &QLowEnergyService::characteristicRead, &context_,
                      [this, weakService](const QLowEnergyCharacteristic& read, const QByteArray& value) {
@@ -304,9 +306,41 @@ void QtPeripheral::setNotifyValue(bool enabled, const std::shared_ptr<ble::Chara
         deliverNotificationState(own, noClientConfiguration);
         return;
     }
+    if (channels_.subscribe(enabled, service, own))
+        return;
     service->pendingNotificationChanges.push_back(own);
     service->qtService().writeDescriptor(configuration,
                                          clientConfiguration(enabled, own->qtCharacteristic().properties()));
+}
+
+void QtPeripheral::subscribeThroughQt(const std::shared_ptr<QtService>& service,
+                                      const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    if (isConnected() && ownService(*service) == service)
+        setNotifyValue(true, characteristic);
+}
+
+void QtPeripheral::subscribed(const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    deliverNotificationState(characteristic, std::nullopt);
+}
+
+void QtPeripheral::notified(const std::shared_ptr<QtCharacteristic>& characteristic, const QByteArray& value)
+{
+    // The value is taken as it is delivered: notifications that come in one
+    // turn of the event loop would otherwise all deliver the last one.
+    deliver([characteristic, value](ble::PeripheralDelegate& delegate, const auto& self) {
+        characteristic->receive(value);
+        delegate.peripheralDidUpdateValueForCharacteristic(self, characteristic, std::nullopt);
+    });
+}
+
+void QtPeripheral::channelClosed(const std::shared_ptr<QtService>& service,
+                                 const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    log("Bluetooth: the stack closed the notification channel of " + characteristic->uuid().uuidString() +
+        " of " + name_.value_or(identifier_) + "; subscribing through Qt again");
+    subscribeThroughQt(service, characteristic);
 }
 
 void QtPeripheral::readValue(const std::shared_ptr<ble::Characteristic>& characteristic)
@@ -339,14 +373,21 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
         uncheckedCommandWrites_.insert(own->uuid().uuidString()).second)
         log("Bluetooth: " + own->uuid().uuidString() + " of " + name_.value_or(identifier_) +
             " does not allow writes without response; the device may ignore them");
+    channels_.write(service, own, toQByteArray(value));
+}
+
+void QtPeripheral::writeThroughQt(const std::shared_ptr<QtService>& service,
+                                  const std::shared_ptr<QtCharacteristic>& characteristic,
+                                  const QByteArray& value)
+{
     // Handed to Qt after the requests asked for in the same turn of the event
     // loop: Qt sends one request at a time, in call order, so a subscription
     // asked for with it is on before the meter answers the write.
     QMetaObject::invokeMethod(
         &context_,
-        [this, service = service, own = own, value = toQByteArray(value)] {
+        [this, service, characteristic, value] {
             if (isConnected() && ownService(*service) == service)
-                service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
+                service->qtService().writeCharacteristic(characteristic->qtCharacteristic(), value,
                                                          QLowEnergyService::WriteWithoutResponse);
         },
         Qt::QueuedConnection);

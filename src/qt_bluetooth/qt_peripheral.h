@@ -8,6 +8,7 @@
 #include "app/log_sink.h"
 #include "qt_bluetooth/qt_gatt.h"
 #include "qt_bluetooth/qt_link.h"
+#include "qt_bluetooth/stack_channels.h"
 
 #include <QBluetoothDeviceInfo>
 #include <QLowEnergyController>
@@ -27,12 +28,15 @@ class QtCentralManager;
 
 class QtPeripheral final : public ble::Peripheral,
                            public std::enable_shared_from_this<QtPeripheral>,
-                           private LinkOwner {
+                           private LinkOwner,
+                           private ChannelOwner {
 public:
-    // The opener brings the link up where the stack needs that; null where Qt does.
+    // The opener brings the link up where the stack needs that; null where Qt
+    // does. The channels carry writes and notifications where the stack has
+    // its own; null where Qt's calls alone do.
     QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
                  std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
-                 LinkBudgets budgets = {});
+                 LinkBudgets budgets = {}, std::unique_ptr<GattChannels> channels = nullptr);
 
     const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return name_; }
@@ -69,6 +73,17 @@ private:
     void linkClosed(const std::optional<ble::Error>& error) override;
     void linkFaulted(const std::string& text) override;
     void listen(bool wanted) override;
+
+    // ChannelOwner
+    void subscribeThroughQt(const std::shared_ptr<QtService>& service,
+                            const std::shared_ptr<QtCharacteristic>& characteristic) override;
+    void writeThroughQt(const std::shared_ptr<QtService>& service,
+                        const std::shared_ptr<QtCharacteristic>& characteristic,
+                        const QByteArray& value) override;
+    void subscribed(const std::shared_ptr<QtCharacteristic>& characteristic) override;
+    void notified(const std::shared_ptr<QtCharacteristic>& characteristic, const QByteArray& value) override;
+    void channelClosed(const std::shared_ptr<QtService>& service,
+                       const std::shared_ptr<QtCharacteristic>& characteristic) override;
 
     void onServicesDiscovered();
     void watchService(const std::shared_ptr<QtService>& service);
@@ -110,6 +125,7 @@ private:
     std::set<std::string> uncheckedCommandWrites_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
     QtLink link_;
+    StackChannels channels_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.
     QObject context_;
