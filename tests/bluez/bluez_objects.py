@@ -14,6 +14,7 @@ METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45
 # A measurement request through Qt's WriteValue, or through the socket of AcquireWrite.
 REQUEST, ACQUIRED_REQUEST = "WriteValue FF01 5e command", "Acquired write FF01 5e"
 MTU = 23  # the ATT default, which the meter keeps
+CCC_WRITE_MS = 30  # the meter's answer to the write of a 0x2902, which StartNotify and AcquireNotify await
 BLUEZ, MANAGER = "org.bluez.", "org.freedesktop.DBus.ObjectManager"
 # Powered; discovering for another client (without a filter); refusing to discover (the kernel did).
 ADAPTERS = {"on": (True, False, False), "off": (False, False, False), "busy": (True, True, False),
@@ -207,7 +208,14 @@ class Obj(dbus.service.Object):
         if self.device.kind.get("refuses_requests"):  # the device refused the subscription: 5.66 never answers
             self.sockets["NotifyAcquired"] = None
             return
-        reply(*self.acquire("NotifyAcquired"))
+        self.sockets["NotifyAcquired"] = None  # answered once the meter confirmed its 0x2902 written
+        GLib.timeout_add(CCC_WRITE_MS, self.notify_acquired, reply, failed)
+
+    def notify_acquired(self, reply, failed):
+        if self.path in self.fake.objects and "NotifyAcquired" in self.sockets:
+            reply(*self.acquire("NotifyAcquired"))
+        else:
+            failed(error("Failed", "Not connected"))
 
     def acquirable(self, lock):
         if not self.device.kind.get("acquiring", True):
@@ -265,8 +273,8 @@ class Obj(dbus.service.Object):
             return False
         return True
 
-    @dbus.service.method(BLUEZ + "GattCharacteristic1")
-    def StartNotify(self):
+    @dbus.service.method(BLUEZ + "GattCharacteristic1", async_callbacks=("reply", "failed"))
+    def StartNotify(self, reply, failed):
         self.fake.events.append("StartNotify %04X" % self.uuid)
         if self.device.closing:  # characteristic_start_notify() in gatt-client.c
             raise error("NotConnected", "Not Connected")
@@ -276,7 +284,15 @@ class Obj(dbus.service.Object):
             raise error("NotSupported", "Operation is not supported")
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Notify not permitted")
+        if self.props["Notifying"]:  # this client's session is on already
+            return reply()
+        GLib.timeout_add(CCC_WRITE_MS, self.notifying, reply, failed)
+
+    def notifying(self, reply, failed):  # register_notify_cb(): once the meter confirmed its 0x2902 written
+        if self.path not in self.fake.objects:
+            return failed(error("Failed", "Not connected"))
         self.update({"Notifying": True})
+        reply()
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
     def StopNotify(self):
