@@ -50,8 +50,8 @@ QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtC
                            std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
                            LinkBudgets budgets, std::unique_ptr<GattChannels> channels)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
-      central_(std::move(central)), log_(log), link_(*this, std::move(log), std::move(opener), budgets),
-      channels_(*this, std::move(channels))
+      central_(std::move(central)), log_(log), channels_(*this, std::move(channels)),
+      link_(*this, std::move(log), std::move(opener), budgets)
 {
 }
 

@@ -124,8 +124,9 @@ private:
     // The characteristics written without response that do not allow it, as said.
     std::set<std::string> uncheckedCommandWrites_;
     std::optional<std::vector<std::shared_ptr<QtService>>> services_;
-    QtLink link_;
+    // Outlives the link, whose end gives the channels back.
     StackChannels channels_;
+    QtLink link_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.
     QObject context_;
