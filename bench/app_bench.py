@@ -122,8 +122,10 @@ class Run:
         connect = next((t for event, t in times if event.startswith("Connect ")), None)
         if connect is None or not self.resolved or not self.frames:
             return None
-        request = max((t for event, t in times if event == bluez_objects.REQUEST and t < self.frames[0]), default=None)
-        return None if request is None else 1000 * ((self.resolved[0] - connect) + (self.frames[0] - request))
+        request = max((t for event, t in times if event in (bluez_objects.REQUEST, bluez_objects.ACQUIRED_REQUEST)
+                       and t < self.frames[0]), default=None)
+        return None if request is None else (
+            1000 * ((self.resolved[0] - connect) + (self.frames[0] - request)) + bluez_objects.CCC_WRITE_MS)
 
     def rows(self, seconds, short):
         f, name = self.figures.get, self.label

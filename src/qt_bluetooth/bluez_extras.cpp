@@ -2,6 +2,7 @@
 // first adapter whatever its power, notices neither bluetoothd leaving the bus
 // nor adapters that come and go, leaves a discovery that another client
 // started running, and words every failed connection "Unknown Error".
+#include "qt_bluetooth/bluez_acquired.h"
 #include "qt_bluetooth/bluez_device.h"
 #include "qt_bluetooth/bluez_requests.h"
 #include "qt_bluetooth/bluez_watch.h"
@@ -141,6 +142,11 @@ public:
             const auto self = extras.lock();
             return self ? self->adapterPath() : QString();
         });
+    }
+
+    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device) override
+    {
+        return bluez::makeAcquiredChannels(device, adapterPath());
     }
 
     // Empty when BlueZ offers no adapter.

@@ -19,7 +19,8 @@ QtCharacteristic::QtCharacteristic(const QLowEnergyCharacteristic& characteristi
 bool QtCharacteristic::isNotifying() const
 {
     const QByteArray configuration = characteristic_.clientCharacteristicConfiguration().value();
-    return configuration == QByteArray::fromHex("0100") || configuration == QByteArray::fromHex("0200");
+    return throughStack_ || configuration == QByteArray::fromHex("0100") ||
+           configuration == QByteArray::fromHex("0200");
 }
 
 std::string QtCharacteristic::description() const

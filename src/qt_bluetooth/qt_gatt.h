@@ -32,12 +32,16 @@ public:
 
     const QLowEnergyCharacteristic& qtCharacteristic() const { return characteristic_; }
     void receive(const QByteArray& value);
+    // Notifications come through the stack's own channel, which Qt's client
+    // characteristic configuration does not show.
+    void notifyThroughStack(bool on) { throughStack_ = on; }
 
 private:
     QLowEnergyCharacteristic characteristic_;
     ble::Uuid uuid_;
     std::uint32_t properties_;
     std::optional<ble::Bytes> value_;
+    bool throughStack_ = false;
 };
 
 class QtService final : public ble::Service {

@@ -48,12 +48,14 @@ template <typename T> std::shared_ptr<T> takeFront(std::deque<std::shared_ptr<T>
 
 QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
                            std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
-                           std::unique_ptr<RequestAdvisor> advisor, LinkBudgets budgets)
+                           std::unique_ptr<RequestAdvisor> advisor, LinkBudgets budgets,
+                           std::unique_ptr<GattChannels> channels)
     : device_(device), identifier_(deviceIdentity(device)), name_(deviceName(device)),
       central_(std::move(central)), log_(log), advisor_(std::move(advisor)),
       pace_(
           budgets.answer, [this] { return awaitsAnswer(); }, [this] { sayLongWait(); },
           [this] { dropAwaited(); }),
+      channels_(*this, std::move(channels)),
       link_(*this, std::move(log), std::move(opener), budgets)
 {
 }
@@ -87,6 +89,7 @@ void QtPeripheral::linkStarting()
     refusalsExplained_.clear();
     refusalAdvised_ = false;
     pace_.reset();
+    channels_.reset();
 }
 
 void QtPeripheral::controllerMade(QLowEnergyController& controller)
@@ -115,6 +118,7 @@ void QtPeripheral::linkClosed(const std::optional<ble::Error>& error)
     servicesRequested_ = false;
     // Qt forgets the requests of a closed link without a word.
     pace_.reset();
+    channels_.reset();
     if (const auto central = central_.lock())
         central->reportDisconnection(shared_from_this(), error);
 }
@@ -206,8 +210,7 @@ void QtPeripheral::watchService(const std::shared_ptr<QtService>& service)
                          // answer delivers it.
                          if (!characteristic || std::ranges::count(service->pendingReads, characteristic) > 0)
                              return;
-                         characteristic->receive(value);
-                         deliverValue(characteristic, std::nullopt);
+                         notified(characteristic, value);
                      });
     QObject::connect(qtService, &QLowEnergyService::characteristicRead, &context_,
                      [this, weakService](const QLowEnergyCharacteristic& read, const QByteArray& value) {
@@ -319,10 +322,42 @@ void QtPeripheral::setNotifyValue(bool enabled, const std::shared_ptr<ble::Chara
         deliverNotificationState(own, noClientConfiguration);
         return;
     }
+    if (channels_.subscribe(enabled, service, own))
+        return;
     service->pendingNotificationChanges.push_back(own);
     pace_.requestSent();
     service->qtService().writeDescriptor(configuration,
                                          clientConfiguration(enabled, own->qtCharacteristic().properties()));
+}
+
+void QtPeripheral::subscribeThroughQt(const std::shared_ptr<QtService>& service,
+                                      const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    if (isConnected() && ownService(*service) == service)
+        setNotifyValue(true, characteristic);
+}
+
+void QtPeripheral::subscribed(const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    deliverNotificationState(characteristic, std::nullopt);
+}
+
+void QtPeripheral::notified(const std::shared_ptr<QtCharacteristic>& characteristic, const QByteArray& value)
+{
+    // The value is taken as it is delivered: notifications that come in one
+    // turn of the event loop would otherwise all deliver the last one.
+    deliver([characteristic, value](ble::PeripheralDelegate& delegate, const auto& self) {
+        characteristic->receive(value);
+        delegate.peripheralDidUpdateValueForCharacteristic(self, characteristic, std::nullopt);
+    });
+}
+
+void QtPeripheral::channelClosed(const std::shared_ptr<QtService>& service,
+                                 const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    log("Bluetooth: the stack closed the notification channel of " + characteristic->uuid().uuidString() +
+        " of " + name_.value_or(identifier_) + "; subscribing through Qt again");
+    subscribeThroughQt(service, characteristic);
 }
 
 void QtPeripheral::readValue(const std::shared_ptr<ble::Characteristic>& characteristic)
@@ -356,15 +391,22 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
         uncheckedCommandWrites_.insert(own->uuid().uuidString()).second)
         log("Bluetooth: " + own->uuid().uuidString() + " of " + name_.value_or(identifier_) +
             " does not allow writes without response; the device may ignore them");
+    channels_.write(service, own, toQByteArray(value));
+}
+
+void QtPeripheral::writeThroughQt(const std::shared_ptr<QtService>& service,
+                                  const std::shared_ptr<QtCharacteristic>& characteristic,
+                                  const QByteArray& value)
+{
     // Handed on after the requests asked for in the same turn of the event
     // loop, and once they are answered: a subscription asked for with it is
     // on before the meter answers the write.
     QMetaObject::invokeMethod(
         &context_,
-        [this, service = service, own = own, value = toQByteArray(value)] {
-            pace_.write(own->uuid().uuidString() + ":" + value.toHex().toStdString(), [=, this] {
+        [this, service, characteristic, value] {
+            pace_.write(characteristic->uuid().uuidString() + ":" + value.toHex().toStdString(), [=, this] {
                 if (isConnected() && ownService(*service) == service)
-                    service->qtService().writeCharacteristic(own->qtCharacteristic(), value,
+                    service->qtService().writeCharacteristic(characteristic->qtCharacteristic(), value,
                                                              QLowEnergyService::WriteWithoutResponse);
             });
         },

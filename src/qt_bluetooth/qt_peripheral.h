@@ -9,6 +9,7 @@
 #include "qt_bluetooth/qt_gatt.h"
 #include "qt_bluetooth/qt_link.h"
 #include "qt_bluetooth/request_pace.h"
+#include "qt_bluetooth/stack_channels.h"
 
 #include <QBluetoothDeviceInfo>
 #include <QLowEnergyController>
@@ -28,14 +29,18 @@ class QtCentralManager;
 
 class QtPeripheral final : public ble::Peripheral,
                            public std::enable_shared_from_this<QtPeripheral>,
-                           private LinkOwner {
+                           private LinkOwner,
+                           private ChannelOwner {
 public:
     // The opener brings the link up where the stack needs that; null where
     // Qt does. The advisor says what the stack knows of refused or waiting
-    // requests; null where it knows no more than Qt.
+    // requests; null where it knows no more than Qt. The channels carry
+    // writes and notifications where the stack has its own; null where Qt's
+    // calls alone do.
     QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtCentralManager> central,
                  std::shared_ptr<app::LogSink> log, std::unique_ptr<LinkOpener> opener,
-                 std::unique_ptr<RequestAdvisor> advisor, LinkBudgets budgets = {});
+                 std::unique_ptr<RequestAdvisor> advisor, LinkBudgets budgets = {},
+                 std::unique_ptr<GattChannels> channels = nullptr);
 
     const std::string& identifier() const override { return identifier_; }
     std::optional<std::string> name() const override { return name_; }
@@ -72,6 +77,17 @@ private:
     void linkClosed(const std::optional<ble::Error>& error) override;
     void linkFaulted(const std::string& text) override;
     void listen(bool wanted) override;
+
+    // ChannelOwner
+    void subscribeThroughQt(const std::shared_ptr<QtService>& service,
+                            const std::shared_ptr<QtCharacteristic>& characteristic) override;
+    void writeThroughQt(const std::shared_ptr<QtService>& service,
+                        const std::shared_ptr<QtCharacteristic>& characteristic,
+                        const QByteArray& value) override;
+    void subscribed(const std::shared_ptr<QtCharacteristic>& characteristic) override;
+    void notified(const std::shared_ptr<QtCharacteristic>& characteristic, const QByteArray& value) override;
+    void channelClosed(const std::shared_ptr<QtService>& service,
+                       const std::shared_ptr<QtCharacteristic>& characteristic) override;
 
     void onServicesDiscovered();
     void watchService(const std::shared_ptr<QtService>& service);
@@ -124,6 +140,8 @@ private:
     std::set<std::string> refusalsExplained_;
     bool refusalAdvised_ = false;
     RequestPace pace_;
+    // Outlives the link, whose end gives the channels back.
+    StackChannels channels_;
     QtLink link_;
     // Receives the signals; declared last so that it goes first and no
     // signal reaches a half-destroyed peripheral.

@@ -6,6 +6,7 @@
 
 #include <QBluetoothAddress>
 #include <QBluetoothUuid>
+#include <QByteArray>
 
 #include <functional>
 #include <memory>
@@ -62,6 +63,33 @@ public:
     virtual std::string waitAdvice() const = 0;
 };
 
+// Channels of the stack's own for a characteristic's writes without response
+// and its notifications, cheaper per poll than Qt's calls, where the stack
+// grants them; Qt's way stays for whatever it refuses. Answers come through
+// the event loop, and none after release.
+class GattChannels {
+public:
+    // granted false: the stack refused, or the channel could not be had.
+    using Granted = std::function<void(bool granted)>;
+
+    virtual ~GattChannels() = default;
+    virtual void acquireWrite(const QBluetoothUuid& service, const QBluetoothUuid& characteristic,
+                              Granted done) = 0;
+    // False when the channel is not held or did not take the value: it must
+    // go Qt's way, and the channel is given up.
+    virtual bool write(const QBluetoothUuid& characteristic, const QByteArray& value) = 0;
+    // received gets each notification; closed comes when the stack closed the
+    // channel while the link stays up, so that notifications must go Qt's way.
+    // A channel closed by the link's loss says nothing: the link reports it.
+    virtual void acquireNotify(const QBluetoothUuid& service, const QBluetoothUuid& characteristic,
+                               std::function<void(const QByteArray&)> received, std::function<void()> closed,
+                               Granted done) = 0;
+    // Gives the characteristic's channels back.
+    virtual void release(const QBluetoothUuid& characteristic) = 0;
+    // Gives every channel back, and forgets the answers still to come.
+    virtual void releaseAll() = 0;
+};
+
 class StackExtras {
 public:
     virtual ~StackExtras() = default;
@@ -88,6 +116,8 @@ public:
     virtual std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress& device) = 0;
     // Null when the stack says no more than Qt passes on.
     virtual std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress& device) = 0;
+    // Null when Qt's calls are the only way to the device's characteristics.
+    virtual std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device) = 0;
 };
 
 // The extras of the stack this program was built for.

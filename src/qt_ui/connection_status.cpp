@@ -72,7 +72,7 @@ void ConnectionStatus::showDiagnostic(std::string_view line)
     constexpr std::string_view prefix = "Bluetooth: ";
     if (line.starts_with(prefix))
         line.remove_prefix(prefix.size());
-    diagnostic_ = Diagnostic{logform::printable(line), stateText()};
+    diagnostic_ = Diagnostic{logform::printable(line), stateText(false)};
     changed_();
 }
 
@@ -86,7 +86,7 @@ bool ConnectionStatus::radioUsable() const
     return radioState_ == ble::managerState::unknown || radioState_ == ble::managerState::poweredOn;
 }
 
-std::string ConnectionStatus::stateText() const
+std::string ConnectionStatus::stateText(bool silence) const
 {
     if (radioState_ == ble::managerState::poweredOff)
         return switchedOffAdvice;
@@ -101,11 +101,11 @@ std::string ConnectionStatus::stateText() const
             return "Connecting to " + name + "…";
         if (meter_->offersNoMeasurement())
             return name + " offers no measurement service (no FF01/FF02)";
-        if (meter_->isSilent()) {
-            const auto silence =
+        if (silence && meter_->isSilent()) {
+            const auto silent =
                 std::chrono::duration<double>(meter_->pollsWithoutFrame() * ViewController::pollInterval);
             return "Connected to " + name + ", but it has not answered for " +
-                   elapsedText(std::chrono::duration_cast<Clock::duration>(silence)).toStdString();
+                   elapsedText(std::chrono::duration_cast<Clock::duration>(silent)).toStdString();
         }
         return "Connected to " + name;
     }
@@ -215,7 +215,7 @@ void ConnectionStatus::settle()
         loss_.reset();
     scanLostRadio_ = isScanning() && (scanLostRadio_ || !radioUsable());
     // A diagnostic is news until the state changes; it does not come back with an earlier state.
-    if (diagnostic_ && diagnostic_->shownOver != stateText())
+    if (diagnostic_ && diagnostic_->shownIn != stateText(false))
         diagnostic_.reset();
     changed_();
 }

@@ -65,12 +65,15 @@ private:
     };
     struct Diagnostic {
         std::string line;
-        // The status it replaces; it goes once the status is another.
-        std::string shownOver;
+        // The state it was shown in; it goes once the state is another.
+        std::string shownIn;
     };
 
     // The text the controller's and the radio's state give, without diagnostics.
-    std::string stateText() const;
+    // silence: whether a connected meter's silence is told. A diagnostic
+    // stays news while the state without it is the same: the meter falling
+    // silent does not end it, as the diagnostic most likely says why.
+    std::string stateText(bool silence = true) const;
     std::string lossText(const Loss& loss) const;
     bool isConnection(const ble::Peripheral& peripheral) const;
     bool isSelectedRow(const ble::Peripheral& peripheral) const;

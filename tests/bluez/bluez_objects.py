@@ -2,6 +2,8 @@
 devices advertising while discovery runs, their GATT objects while connected,
 and the calls made to them, recorded as events for the scenarios to check."""
 
+import socket
+
 import dbus, dbus.service  # noqa: E401
 from gi.repository import GLib
 
@@ -9,7 +11,10 @@ WAIT, ADVERTISING_MS = 20.0, 200
 # The driver gives the link 1 s and its resolution 2 s; on Qt Bluetooth alone one budget covers both.
 CONNECT_TIMEOUT = {"bluez": 1.0, "plain": 3.0}
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
-REQUEST = "WriteValue FF01 5e command"
+# A measurement request through Qt's WriteValue, or through the socket of AcquireWrite.
+REQUEST, ACQUIRED_REQUEST = "WriteValue FF01 5e command", "Acquired write FF01 5e"
+MTU = 23  # the ATT default, which the meter keeps
+CCC_WRITE_MS = 30  # the meter's answer to the write of a 0x2902, which StartNotify and AcquireNotify await
 BLUEZ, MANAGER = "org.bluez.", "org.freedesktop.DBus.ObjectManager"
 # Powered; discovering for another client (without a filter); refusing to discover (the kernel did).
 ADAPTERS = {"on": (True, False, False), "off": (False, False, False), "busy": (True, True, False),
@@ -25,6 +30,10 @@ def uuid(short):
 
 def error(name, text):
     return dbus.DBusException(text, name=BLUEZ + "Error." + name)
+
+
+def requests(events):
+    return events.count(REQUEST) + events.count(ACQUIRED_REQUEST)
 
 
 # GATT tables: services as (UUID, characteristics); characteristics as (UUID, flags, with 0x2902).
@@ -71,6 +80,8 @@ DEVICES = {
     "dropped-once-while-resolving": {"resolve_ms": 400, "drop_ms": 200, "drops": 1},
     "late-named-meter": {"names": [None, METER]},  # its first report (an advert without the scan response) has no name
     "battery-meter": {"gatt": BATTERY_GATT, "battery": 87},
+    # A BlueZ before 5.46 has neither AcquireWrite nor AcquireNotify; another program subscribed to FF02 already.
+    "meter-on-old-bluez": {"acquiring": False}, "shared-meter": {"others_notified": True},
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -176,22 +187,118 @@ class Obj(dbus.service.Object):
     @dbus.service.method(BLUEZ + "GattCharacteristic1", "aya{sv}")
     def WriteValue(self, value, options):
         self.fake.events.append("WriteValue %04X %s %s" % (self.uuid, bytes(value).hex(), options.get("type", "")))
+        if "WriteAcquired" in self.sockets:
+            raise error("NotPermitted", "Write acquired")
         # BlueZ sends a write command whatever the flags say (gatt-client.c); a device drops one it does not allow.
         dropped = options.get("type") == "command" and "write-without-response" not in self.props["Flags"]
-        if self.uuid == 0xFF01 and bytes(value) == b"\x5e" and not dropped:
+        self.written(bytes(value), dropped)
+
+    def written(self, value, dropped=False):
+        if self.uuid == 0xFF01 and value == b"\x5e" and not dropped:
             self.fake.answer_measurement_request(self.device)
+
+    # AcquireWrite and AcquireNotify as characteristic_acquire_write/_notify() and create_sock() in gatt-client.c:
+    # one end of a socket pair and the MTU; closing either end gives the characteristic back.
+    @dbus.service.method(BLUEZ + "GattCharacteristic1", "a{sv}", "hq")
+    def AcquireWrite(self, options):
+        self.fake.events.append("AcquireWrite %04X" % self.uuid)
+        self.acquirable("WriteAcquired")
+        return self.acquire("WriteAcquired")
+
+    @dbus.service.method(BLUEZ + "GattCharacteristic1", "a{sv}", "hq", async_callbacks=("reply", "failed"))
+    def AcquireNotify(self, options, reply, failed):
+        self.fake.events.append("AcquireNotify %04X" % self.uuid)
+        self.acquirable("NotifyAcquired")
+        if self.props.get("Notifying") or self.others_notified:  # a notify session is on: this client's or another's
+            raise error("InProgress", "In Progress")
+        refused = self.device.kind.get("refuses_requests") or ("pairing_ms" in self.device.kind and self.uuid == 0xFF02)
+        if refused:  # the device refused the subscription: register_notify_io_cb() drops it, and 5.66 never answers
+            return
+        self.sockets["NotifyAcquired"] = None  # answered once the meter confirmed its 0x2902 written
+        GLib.timeout_add(CCC_WRITE_MS, self.notify_acquired, reply, failed)
+
+    def notify_acquired(self, reply, failed):
+        if self.path in self.fake.objects and "NotifyAcquired" in self.sockets:
+            reply(*self.acquire("NotifyAcquired"))
+        else:
+            failed(error("Failed", "Not connected"))
+
+    def acquirable(self, lock):
+        if not self.device.kind.get("acquiring", True):
+            raise dbus.DBusException("Unknown method", name="org.freedesktop.DBus.Error.UnknownMethod")
+        if lock in self.sockets:
+            raise error("NotPermitted", lock.replace("Acquired", " acquired"))
+        if lock not in self.props:  # no write-without-response or notify flag
+            raise error("NotSupported", "Operation is not supported")
+
+    def acquire(self, lock):
+        ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        ours.setblocking(False)
+        passed = dbus.types.UnixFd(theirs)  # a duplicate, which the reply carries
+        theirs.close()
+        self.sockets[lock] = ours
+        GLib.io_add_watch(ours.fileno(), GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP | GLib.IO_ERR, self.on_socket, lock, ours)
+        self.update({lock: True})
+        return passed, dbus.UInt16(MTU)
+
+    def on_socket(self, fd, condition, lock, sock):
+        if self.sockets.get(lock) is not sock:
+            return False
+        try:
+            value = sock.recv(512)
+        except BlockingIOError:
+            return True
+        except OSError:
+            value = b""
+        if value and lock == "WriteAcquired":  # sock_read(): each message is a write command
+            self.fake.events.append("Acquired write %04X %s" % (self.uuid, value.hex()))
+            self.written(value, "write-without-response" not in self.props["Flags"])
+            return True
+        self.release(lock)  # the client closed its end
+        return False
+
+    def release(self, lock, link_lost=False):
+        sock = self.sockets.pop(lock, None)
+        if sock is not None:
+            if link_lost:  # btd_gatt_client_disconnected() shuts the sockets down
+                sock.shutdown(socket.SHUT_RDWR)
+            sock.close()
+        if not link_lost and self.path in self.fake.objects:
+            self.update({lock: False})
+
+    def notify_value(self, value):
+        """Sends a notification to the subscribers: through the acquired socket, or as Value (not both)."""
+        if self.sockets.get("NotifyAcquired"):
+            try:
+                self.sockets["NotifyAcquired"].send(value)
+            except OSError:  # notify_io_cb() only logs a failed sendmsg
+                pass
+        elif self.props.get("Notifying") or self.others_notified:
+            self.update({"Value": dbus.ByteArray(value)})
+        else:
+            return False
+        return True
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1", async_callbacks=("reply", "failed"))
     def StartNotify(self, reply, failed):
         self.fake.events.append("StartNotify %04X" % self.uuid)
         if self.device.closing:  # characteristic_start_notify() in gatt-client.c
             raise error("NotConnected", "Not Connected")
+        if "NotifyAcquired" in self.sockets:
+            raise error("NotPermitted", "Notify acquired")
         if "Notifying" not in self.props:
             raise error("NotSupported", "Operation is not supported")
         if self.device.kind.get("refuses_requests"):
             raise error("NotPermitted", "Notify not permitted")
         if "pairing_ms" in self.device.kind and self.uuid == 0xFF02:  # its CCCD asks for encryption
             return self.refuse_unpaired(failed)
+        if self.props["Notifying"]:  # this client's session is on already
+            return reply()
+        GLib.timeout_add(CCC_WRITE_MS, self.notifying, reply, failed)
+
+    def notifying(self, reply, failed):  # register_notify_cb(): once the meter confirmed its 0x2902 written
+        if self.path not in self.fake.objects:
+            return failed(error("Failed", "Not connected"))
         self.update({"Notifying": True})
         reply()
 
@@ -207,7 +314,11 @@ class Obj(dbus.service.Object):
 
     @dbus.service.method(BLUEZ + "GattCharacteristic1")
     def StopNotify(self):
-        self.update({"Notifying": False})
+        if "NotifyAcquired" in self.sockets:  # closes the acquired socket, whoever asks
+            self.release("NotifyAcquired", link_lost=True)
+            self.update({"NotifyAcquired": False})
+        else:
+            self.update({"Notifying": False})
 
 
 class Fake(dbus.service.Object):
@@ -322,10 +433,11 @@ class Fake(dbus.service.Object):
             for short, flags, with_cccd in characteristics:
                 props = {"UUID": uuid(short), "Service": dbus.ObjectPath(service.path),
                          "Flags": dbus.Array(flags, "s"), "Value": dbus.ByteArray(b"")}
-                props.update({"Notifying": False} if "notify" in flags else {})
+                props.update({"Notifying": False, "NotifyAcquired": False} if "notify" in flags else {})
+                props.update({"WriteAcquired": False} if "write-without-response" in flags else {})
                 path = "%s/char%04x" % (service.path, short)
-                device.gatt.append(self.export(Obj(self, path, "GattCharacteristic1", props, uuid=short,
-                                                   device=device), True))
+                device.gatt.append(self.export(Obj(self, path, "GattCharacteristic1", props, uuid=short, device=device,
+                                                   sockets={}, others_notified=device.kind.get("others_notified")), True))
                 if with_cccd:
                     device.gatt.append(self.export(Obj(self, path + "/desc2902", "GattDescriptor1", {
                         "UUID": uuid(0x2902), "Characteristic": dbus.ObjectPath(path)}), True))
@@ -340,6 +452,9 @@ class Fake(dbus.service.Object):
     def drop(self, device):
         self.answering = True  # a meter that fell silent answers on a new link
         if device.props["Connected"]:
+            for obj in device.gatt:  # the sockets first, before the link is said to be down
+                for lock in list(getattr(obj, "sockets", {})):
+                    obj.release(lock, link_lost=True)
             device.update({"ServicesResolved": False})
             for obj in reversed(device.gatt):
                 del self.objects[obj.path]
@@ -357,8 +472,7 @@ class Fake(dbus.service.Object):
 
     def notify(self, device, frame):
         measurement = next((obj for obj in device.gatt if obj.props["UUID"] == uuid(0xFF02)), None)
-        if measurement and measurement.props.get("Notifying"):
-            measurement.update({"Value": dbus.ByteArray(frame)})
+        if measurement and measurement.notify_value(frame):
             device.frames += 1
             if device.frames == device.kind.get("drop_after_frames"):
                 self.events.append("Dropped " + ADDRESS)

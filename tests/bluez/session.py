@@ -4,7 +4,7 @@ import re, subprocess, threading, time  # noqa: E401
 
 import dbus
 
-from bluez_objects import READINGS, REQUEST, WAIT, uuid
+from bluez_objects import READINGS, WAIT, requests, uuid
 
 
 class Failure(Exception): pass
@@ -56,6 +56,9 @@ class Session:
     def event(self, event, count=1):
         yield from self.until(lambda: self.fake.events.count(event) >= count, "%d call(s) %r" % (count, event))
 
+    def polled(self, count=1):  # measurement requests that reached the meter, either way
+        yield from self.until(lambda: requests(self.fake.events) >= count, "%d measurement request(s)" % count)
+
     def ask(self, command):
         """Sends the window driver a command; keeps what the window then shows:
         whether Scan is on, the listed names, the temperature and humidity, and the status line."""
@@ -89,9 +92,16 @@ class Session:
 
     def battery(self, percent):  # the meter notifies its new level to subscribers
         self.fake.devices[0].kind["battery"] = percent
-        level = next(obj for obj in self.fake.devices[0].gatt if obj.props["UUID"] == uuid(0x2A19))
-        if level.props.get("Notifying"):
-            level.update({"Value": dbus.ByteArray(bytes([percent]))})
+        self.gatt(0x2A19).notify_value(bytes([percent]))
+
+    def gatt(self, short):  # the first device's characteristic
+        return next(obj for obj in self.fake.devices[0].gatt if obj.props["UUID"] == uuid(short))
+
+    def notify(self, value):  # a notification of FF02 that is no answer to a request
+        self.gatt(0xFF02).notify_value(value)
+
+    def close_channel(self):  # bluetoothd closes FF02's acquired socket, as another client's StopNotify makes it
+        self.gatt(0xFF02).StopNotify()
 
     def answering(self, on):  # the meter stops answering measurement requests while its link stays up, or starts again
         self.fake.answering = on
@@ -109,7 +119,7 @@ class Session:
         check(condition(self), what)
 
     def mark(self):  # the time, the number of measurement requests and of log lines so far
-        self.marked = time.monotonic(), self.fake.events.count(REQUEST), len(self.output)
+        self.marked = time.monotonic(), requests(self.fake.events), len(self.output)
 
     def resumed(self):  # a frame shown since the mark
         yield from self.until(lambda: "data update value Optional(19 bytes)" in self.output[self.marked[2]:],

@@ -2,7 +2,7 @@
 
 import os, signal, time  # noqa: E401
 
-from bluez_objects import ADDRESS, ADVERTISING_MS, CONNECT_TIMEOUT, METER, READINGS, REQUEST
+from bluez_objects import ADDRESS, ADVERTISING_MS, CONNECT_TIMEOUT, METER, READINGS, REQUEST, requests
 
 
 def reports_of(s, address):
@@ -18,6 +18,11 @@ NO_ADAPTER = [("log", r"Bluetooth: no usable Bluetooth adapter .*")] + SCAN_REFU
 SILENT_ATTEMPT = CONNECT_TO_METER + [("event", "Connect " + ADDRESS), ("mark",)]
 LOST = r"The connection was lost; the meter may be out of range or switched off\."  # a loss the stack does not explain
 REFUSAL = {"bluez": r"le-connection-abort-by-local \(3 attempts\)", "plain": "Unknown Error"}
+# BlueZ's extras take FF02's notifications through AcquireNotify's socket; Qt Bluetooth alone starts them over D-Bus.
+SUBSCRIPTION = {"bluez": "AcquireNotify FF02", "plain": "StartNotify FF02"}
+# Every frame the meter notified reached the controller once (checked once the meter stopped answering).
+SAME_FRAMES = ("check", lambda s: s.output.count("data update value Optional(19 bytes)") == s.fake.devices[0].frames,
+               "frames were lost or doubled")
 FALLEN_SILENT = "Connected to " + METER + ", but it has not answered for 6 s"
 
 # Each world: the adapter ("on", "off", "none", or "absent": no BlueZ on the bus), its devices, the scenario, and
@@ -41,9 +46,9 @@ WORLDS = {
         ("absent", "Cached Sensor", "a remembered device that was not heard was reported"),
         ("status", r"Scanning: 3 devices listed"),
         "select " + METER, ("readings",), ("status", "Connected to " + METER),
-        ("check", lambda s: s.fake.events.count(REQUEST) == 1, "the first request went out before the subscription"),
+        ("check", lambda s: requests(s.fake.events) == 1, "the first request went out before the subscription"),
         ("log", r"Subscribed\. Notification has begun for: FF02"),
-        ("event", "StopDiscovery"), ("event", "StartNotify FF02"), ("event", REQUEST, 2),  # the poll repeats
+        ("event", "StopDiscovery"), ("event", SUBSCRIPTION), ("polled", 2),  # the poll repeats
         "scan on", ("event", "Disconnect " + ADDRESS), ("log", "Disconnected from peripheral: .*" + ADDRESS + ".*"),
         ("rows", METER), ("absent", "Disconnect error", "a closing the user asked for was an error"), "quit"]),
     "no_bluez": ("absent", [], NO_ADAPTER),
@@ -93,14 +98,14 @@ WORLDS = {
     "meter_drops": ("on", ["dropping-meter"], CONNECT_TO_METER + [
         ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\("%s"\)' % LOST),
         ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
-        ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
+        ("check", lambda s: requests(s.fake.events) == s.marked[1], "requests went on after the drop"),
         "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
         ("status", r"Disconnected from %s\. Is the meter still in range and switched on\? Reconnect connects again\." % METER),
         ("mark",), "reconnect", ("status", "Connecting to " + METER + "…|Connected to " + METER),
         ("event", "Connect " + ADDRESS, 2), ("resumed",), ("status", "Connected to " + METER), "quit"]),
     # FF02 without its 0x2902 descriptor cannot notify: the request fails at once.
     "meter_without_cccd": ("on", ["meter-without-cccd"], CONNECT_TO_METER + [
-        ("log", r'Error changing notification state:Optional\(".*0x2902.*"\)', 2), ("event", REQUEST),
+        ("log", r'Error changing notification state:Optional\(".*0x2902.*"\)', 2), ("polled",),
         ("absent", "StartNotify", "notifications were asked of BlueZ without a descriptor"),
         ("absent", "Subscribed.", "a subscription was reported"), "quit"]),
     # Refused reads and notification requests reach the controller as errors, each its own.
@@ -189,9 +194,9 @@ WORLDS = {
     # for BlueZ, but not for long, and polls no more meanwhile.
     "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
-        "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
+        "select " + METER, ("readings",), ("polled", 2), ("sleep", 1.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
-        ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
+        ("check", lambda s: s.output.count("sending data") == requests(s.fake.events), "a poll was logged after the quit")], EXTRAS),
     # Stops answering while its link stays up: named silent within three polls; Reconnect gives a new link. (Answering
     # again on the same link is the window's own rule, shown over the simulated radio.)
     "meter_falls_silent": ("on", ["meter"], CONNECT_TO_METER + [
@@ -200,7 +205,7 @@ WORLDS = {
         ("absent", "Disconnect error", "the window's own closing was reported as a drop"), "quit"]),
     # Its Battery Level is read, then notified as it falls below 20 %.
     "meter_battery": ("on", ["battery-meter"], CONNECT_TO_METER + [
-        ("readings",), ("battery_shown", "Battery 87 %"), ("event", "StartNotify 2A19"), ("battery", 15),
+        ("readings",), ("battery_shown", "Battery 87 %"), ("event", {"bluez": "AcquireNotify 2A19", "plain": "StartNotify 2A19"}), ("battery", 15),
         ("battery_shown", r"Battery 15 % \(low\)"), "quit"]),
     # Each loss in its own words: Bluetooth switched off, then a clean stop of bluetoothd (which powers the adapter
     # off first, so that Qt Bluetooth alone can only tell the power).
@@ -230,6 +235,36 @@ WORLDS = {
     "discovery_refused": ("refusing", ["meter"], ["scan on", ("log", r"Bluetooth: scan failed: BlueZ refused to discover: "
         r"Operation already in progress \(org\.bluez\.Error\.Busy\)\. Switch Scan off and on again\."),
         ("status", r"scan failed: BlueZ refused to discover: .*"), "quit"], EXTRAS),
+    # BlueZ's extras poll through the sockets of AcquireWrite and AcquireNotify: no D-Bus call a poll, each frame
+    # passed on once; an empty or oversized notification passes on like any other.
+    "acquired_channels": ("on", ["meter"], CONNECT_TO_METER + [
+        ("readings",), ("event", "AcquireWrite FF01"), ("event", "AcquireNotify FF02"), ("polled", 2),
+        ("check", lambda s: s.gatt(0xFF01).props["WriteAcquired"] and s.gatt(0xFF02).props["NotifyAcquired"],
+         "the characteristics were not acquired"),
+        ("absent", "StartNotify", "notifications were started over D-Bus"), ("absent", "WriteValue", "a request went over D-Bus"),
+        ("notify", b""), ("notify", bytes(300)), ("log", r"data update value Optional\(0 bytes\)"),
+        ("log", r"data update value Optional\(300 bytes\)"), ("mark",), ("resumed",), ("answering", False), ("sleep", 0.5),
+        SAME_FRAMES, "quit"], EXTRAS),
+    # BlueZ refuses the sockets: a BlueZ before 5.46 knows neither call; another program's notify session holds FF02
+    # (and BlueZ's WriteValue is refused while a write socket is held). Qt's D-Bus calls carry the poll then.
+    "acquiring_unknown_to_bluez": ("on", ["meter-on-old-bluez"], CONNECT_TO_METER + [
+        ("readings",), ("event", "AcquireNotify FF02"), ("event", "StartNotify FF02"), ("event", REQUEST, 2),
+        ("absent", "Acquired write", "a request went through a socket BlueZ never gave"), "quit"], EXTRAS),
+    "notifications_shared_with_another_program": ("on", ["shared-meter"], CONNECT_TO_METER + [
+        ("readings",), ("event", "AcquireNotify FF02"), ("event", "StartNotify FF02"), ("event", REQUEST, 2),
+        ("check", lambda s: not s.gatt(0xFF01).props["WriteAcquired"], "FF01's socket was kept beside Qt's subscription"),
+        ("answering", False), ("sleep", 0.5), SAME_FRAMES, "quit"], EXTRAS),
+    # The link drops while the sockets are held: the loss is reported once, as a loss; a new link acquires them again.
+    "acquired_link_lost": ("on", ["dropping-meter"], CONNECT_TO_METER + [
+        ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\("%s"\)' % LOST), ("sleep", 0.5),
+        ("check", lambda s: sum(line.startswith("Disconnect error") for line in s.output) == 1, "the loss was reported twice"),
+        ("check", lambda s: not any("notification channel" in line for line in s.errors), "the loss was taken for a closed socket"),
+        ("mark",), "reconnect", ("event", "AcquireNotify FF02", 2), ("resumed",), "quit"], EXTRAS),
+    # BlueZ closes FF02's socket while the link stays up: said on standard error, and Qt's D-Bus calls carry on.
+    "notify_socket_closed": ("on", ["meter"], CONNECT_TO_METER + [("readings",), ("close_channel",),
+        ("log", r"Bluetooth: the stack closed the notification channel of FF02 of TH-Meter; subscribing through Qt again"),
+        ("event", "StartNotify FF02"), ("mark",), ("event", REQUEST), ("resumed",),
+        ("check", lambda s: "Disconnect " + ADDRESS not in s.fake.events, "the link was closed"), "quit"], EXTRAS),
     # Connected, but with nothing to read: the status says so. Quitting closes the link.
     "no_measurement_service": ("on", ["meter-without-services"], CONNECT_TO_METER + [
         ("status", METER + r" offers no measurement service \(no FF01/FF02\)"), "quit", ("event", "Closed " + ADDRESS),

@@ -326,6 +326,11 @@ TEST_F(WindowOnRadioTimeTest,
     EXPECT_EQ(count("Disconnected from peripheral: <SimulatedPeripheral: identifier = " + meterId +
                     ", name = Optional(\"SIM Thermo-Hygrometer\"), state = connecting>"),
               1);
+
+    window.showDiagnostic("Bluetooth: the meter refused to notify FF02: Not paired");
+    central().peripheral(meterId)->setAnswering(false);
+    ASSERT_TRUE(advanceUntil([&] { return window.reconnectButton()->isEnabled(); }));
+    EXPECT_EQ(status(), "the meter refused to notify FF02: Not paired") << "the silence it explains hid it";
 }
 
 // Notes the text a line edit shows at each of its paints, or counts a widget's paints.
