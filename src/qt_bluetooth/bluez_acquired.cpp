@@ -6,7 +6,6 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QMap>
 #include <QSet>
@@ -80,18 +79,6 @@ std::optional<Located> locate(const ManagedObjectList& objects, const QString& a
         }
     }
     return std::nullopt;
-}
-
-void call(const QDBusMessage& message, QObject& context, int timeoutMs,
-          std::function<void(const QDBusMessage&)> done)
-{
-    auto* watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(message, timeoutMs), &context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
-                     [done = std::move(done)](QDBusPendingCallWatcher* answered) {
-                         answered->deleteLater();
-                         done(answered->reply());
-                     });
 }
 
 // The socket of an acquired characteristic; closing it gives the
@@ -210,23 +197,26 @@ private:
                                                       QStringLiteral("org.freedesktop.DBus.ObjectManager"),
                                                       QStringLiteral("GetManagedObjects"));
         objects.setAutoStartService(false);
-        call(objects, *context_, -1,
-             [this, method, service, characteristic,
-              done = std::move(done)](const QDBusMessage& reply) mutable {
-                 if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-                     return done(nullptr);
-                 const auto located = locate(qdbus_cast<ManagedObjectList>(reply.arguments().constFirst()),
-                                             address_, adapterPath_, service, characteristic);
-                 if (!located)
-                     return done(nullptr);
-                 devicePath_ = located->device;
-                 auto acquisition = QDBusMessage::createMethodCall(bluezName, located->characteristic,
-                                                                   characteristicInterface, method);
-                 acquisition.setAutoStartService(false);
-                 acquisition.setArguments({QVariantMap()});
-                 call(acquisition, *context_, acquireTimeoutMs,
-                      [done = std::move(done)](const QDBusMessage& answer) { done(socketOf(answer)); });
-             });
+        whenAnswered(objects, *context_,
+                     [this, method, service, characteristic,
+                      done = std::move(done)](const QDBusMessage& reply) mutable {
+                         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+                             return done(nullptr);
+                         const auto located =
+                             locate(qdbus_cast<ManagedObjectList>(reply.arguments().constFirst()), address_,
+                                    adapterPath_, service, characteristic);
+                         if (!located)
+                             return done(nullptr);
+                         devicePath_ = located->device;
+                         auto acquisition = QDBusMessage::createMethodCall(bluezName, located->characteristic,
+                                                                           characteristicInterface, method);
+                         acquisition.setAutoStartService(false);
+                         acquisition.setArguments({QVariantMap()});
+                         whenAnswered(
+                             acquisition, *context_,
+                             [done = std::move(done)](const QDBusMessage& answer) { done(socketOf(answer)); },
+                             acquireTimeoutMs);
+                     });
     }
 
     static std::unique_ptr<Socket> socketOf(const QDBusMessage& answer)

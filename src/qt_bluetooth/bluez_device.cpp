@@ -22,20 +22,6 @@ constexpr int repeatWaitMs = 2000;
 using InterfaceList = QMap<QString, QVariantMap>;
 using ManagedObjectList = QMap<QDBusObjectPath, InterfaceList>;
 
-// D-Bus's own time-out (25 s) unless told otherwise.
-void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done,
-                  int timeoutMs = -1)
-{
-    // Owned by the context: it goes with the peripheral that asked.
-    auto* watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, timeoutMs), &context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
-                     [done = std::move(done)](QDBusPendingCallWatcher* answered) {
-                         answered->deleteLater();
-                         done(answered->reply());
-                     });
-}
-
 // Never starts bluetoothd through bus activation: a stopped one stays stopped.
 QDBusMessage bluezCall(const QString& path, const QString& interface, const QString& method)
 {
@@ -93,6 +79,19 @@ bool asksForPairing(const QDBusError& error)
 }
 
 } // namespace
+
+void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done,
+                  int timeoutMs)
+{
+    // Owned by the context: it goes with the peripheral that asked.
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, timeoutMs), &context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context,
+                     [done = std::move(done)](QDBusPendingCallWatcher* answered) {
+                         answered->deleteLater();
+                         done(answered->reply());
+                     });
+}
 
 void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done)

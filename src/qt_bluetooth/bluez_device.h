@@ -6,6 +6,7 @@
 #include <QBluetoothAddress>
 #include <QBluetoothUuid>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 
@@ -17,6 +18,11 @@ namespace qtble::bluez {
 // The object path of BlueZ's device with this address on the adapter (on any
 // adapter when the path is empty); nothing when BlueZ has no such device (any
 // more) or cannot be asked.
+// Hands the call's reply to done; the context owns the wait, so that it goes
+// with whoever asked. D-Bus's own time-out (25 s) unless told otherwise.
+void whenAnswered(const QDBusMessage& call, QObject& context, std::function<void(const QDBusMessage&)> done,
+                  int timeoutMs = -1);
+
 void findDevice(const QBluetoothAddress& address, const QString& adapterPath, QObject& context,
                 std::function<void(const std::optional<QString>&)> done);
 
