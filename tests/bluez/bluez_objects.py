@@ -282,7 +282,7 @@ class Fake(dbus.service.Object):
         return True
 
     def resolve_services(self, device, link):
-        if not device.props["Connected"] or device.links != link:
+        if not device.props["Connected"] or device.links != link or device.closing:  # Disconnect ends the reading
             return
         if "export_ms" in device.kind:  # resolved first, exported later, as BlueZ has done under load
             device.update({"ServicesResolved": True})
