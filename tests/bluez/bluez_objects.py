@@ -67,6 +67,7 @@ DEVICES = {
     "dropped-once-while-resolving": {"resolve_ms": 400, "drop_ms": 200, "drops": 1},
     "late-named-meter": {"names": [None, METER]},  # its first report (an advert without the scan response) has no name
     "battery-meter": {"gatt": BATTERY_GATT, "battery": 87},
+    "left-connected-meter": {"left_connected": True},  # another program's link, or one a killed run left up
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -224,6 +225,10 @@ class Fake(dbus.service.Object):
                 kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0, links=0))
             if "cached" in kind:
                 self.export(self.devices[-1]).props["Name"] = kind["cached"]
+            if "left_connected" in kind:  # its services read already
+                device = self.export(self.devices[-1])
+                device.props["Connected"], device.links = True, 1
+                self.resolve_services(device, 1)
 
     def export(self, obj, signal=False):
         self.objects[obj.path] = obj

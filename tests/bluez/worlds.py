@@ -124,6 +124,8 @@ WORLDS = {
     "dual_mode_meter": ("on", ["dual-mode-meter"], CONNECT_TO_METER + [("readings",),
         ("check", lambda s: s.fake.events.count("Connect " + ADDRESS) == 1, "Connect was asked again while resolving"),
         "quit", ("event", "Disconnect " + ADDRESS)]),
+    # Connected and resolved before it is selected: the link is taken over as it is.
+    "meter_left_connected": ("on", ["left-connected-meter"], CONNECT_TO_METER + [("readings",), "quit"]),
     # Services resolved before they are on the bus: read once they are, and not called missing.
     "services_exported_late": ("on", ["late-exporting-meter"], CONNECT_TO_METER + [("readings",),
         ("check", lambda s: not any("offers no measurement service" in line for line in s.errors),
