@@ -92,7 +92,7 @@ WORLDS = {
     # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
     "meter_drops": ("on", ["dropping-meter"], CONNECT_TO_METER + [
         ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\("%s"\)' % LOST),
-        ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
+        ("mark",), ("sleep", 1.1),  # past the next poll: the driver polls every second
         ("check", lambda s: s.fake.events.count(REQUEST) == s.marked[1], "requests went on after the drop"),
         "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
         ("status", r"Disconnected from %s: %s Reconnect connects again\." % (METER, LOST)),
@@ -175,7 +175,7 @@ WORLDS = {
     # for BlueZ, but not for long, and polls no more meanwhile.
     "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
-        "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 1.8), ("mark",), "quit",
+        "select " + METER, ("readings",), ("event", REQUEST, 2), ("sleep", 0.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
         ("check", lambda s: s.output.count("sending data") == s.fake.events.count(REQUEST), "a poll was logged after the quit")], EXTRAS),
     # Stops answering while its link stays up: named silent within three polls; Reconnect gives a new link. (Answering
