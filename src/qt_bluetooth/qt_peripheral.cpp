@@ -325,8 +325,11 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
 {
     const auto [service, own] = ownCharacteristic(*characteristic);
     if (const auto error = unusable(own != nullptr, unknownCharacteristic)) {
-        log("Bluetooth: not written to " + characteristic->uuid().uuidString() + ": " +
-            error->localizedDescription);
+        // A poll between a link's loss and its report would hide the report's
+        // reason behind this line.
+        if (link_.state() != QtLink::State::closing)
+            log("Bluetooth: not written to " + characteristic->uuid().uuidString() + ": " +
+                error->localizedDescription);
         return;
     }
     if (type == ble::WriteType::withResponse) {

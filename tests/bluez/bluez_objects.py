@@ -56,7 +56,7 @@ DEVICES = {
     # A real adapter: aborted first attempts, slow resolution, removal, a closing link kept up.
     "flaky-slow-meter": {"aborts": 2, "resolve_ms": 1400},
     "forgetful-meter": {"forget_ms": 300},  # removed once not heard for a while, like BlueZ's 30 s
-    "slow-closing-meter": {"disconnect_ms": 1000, "resolve_ms": 1000},  # like BlueZ's 2 s
+    "slow-closing-meter": {"disconnect_ms": 700, "resolve_ms": 400},  # like BlueZ's 2 s
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "slowly-closing-meter": {"disconnect_ms": 3000},
