@@ -2,7 +2,7 @@
 
 import os, signal, time  # noqa: E401
 
-from bluez_objects import ADDRESS, ADVERTISING_MS, CONNECT_TIMEOUT, METER, READINGS, REQUEST
+from bluez_objects import ADDRESS, CONNECT_TIMEOUT, HURRIED_PACE, METER, READINGS, REQUEST
 
 
 def reports_of(s, address):
@@ -29,7 +29,7 @@ WORLDS = {
     # From the scan to both readings; nameless, late-named and remembered devices; the poll; a rescan.
     "meter_readings": ("on", ["meter", "unnamed", "late-name", "cached", "remembered"], [
         ("log", "Bluetooth Enabled"), "scan on", ("rows", METER, "Late Sensor", "Remembered Sensor"),
-        ("sleep", 3 * ADVERTISING_MS / 1000), "show",  # let repeats come: they must not be reported
+        ("sleep", 3 * HURRIED_PACE["advertising_ms"] / 1000), "show",  # let repeats come: they must not be reported
         ("check", lambda s: len(s.shown[1]) == 3 and len(reports_of(s, ADDRESS)) == 1, "each device listed once"),
         ("log", r'Advertisement Data : \["kCBAdvDataLocalName": "TH-Meter", "kCBAdvDataManufacturerData": "004C: 0215AB", '
                 r'"kCBAdvDataServiceData": "FFF0: 0102", "kCBAdvDataServiceUUIDs": "180A, FFF0"\]'),
