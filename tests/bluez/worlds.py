@@ -86,7 +86,7 @@ WORLDS = {
         ("check", {"bluez": lambda s: s.fake.auto_starting == [],
                    "plain": lambda s: s.fake.auto_starting == ["Connect " + ADDRESS, "Disconnect " + ADDRESS]},
          "calls that would start bluetoothd"),
-        ("rows", METER), ("sleep", {stack: budget + 0.5 for stack, budget in CONNECT_TIMEOUT.items()}),
+        ("rows", METER), ("sleep", {stack: budget + 0.2 for stack, budget in CONNECT_TIMEOUT.items()}),
         ("absent", "Failed to connect", "a withdrawn attempt was reported as failed"),
         ("absent", "Disconnect error", "a withdrawn attempt was reported as an error"), "quit"]),
     # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
