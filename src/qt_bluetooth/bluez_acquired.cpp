@@ -30,9 +30,6 @@ using ManagedObjectList = QMap<QDBusObjectPath, InterfaceList>;
 const QString bluezName = QStringLiteral("org.bluez");
 const QString serviceInterface = QStringLiteral("org.bluez.GattService1");
 const QString characteristicInterface = QStringLiteral("org.bluez.GattCharacteristic1");
-// BlueZ 5.66 leaves AcquireNotify unanswered when the device refuses the
-// subscription; Qt's way reports the refusal then.
-constexpr int acquireTimeoutMs = 3000;
 // An ATT value is at most 512 bytes; the rest of the buffer is headroom.
 constexpr std::size_t notificationBuffer = 1024;
 // An ATT write command's header takes 3 bytes of the MTU.
@@ -127,8 +124,9 @@ struct Subscription {
 
 class AcquiredChannels final : public GattChannels {
 public:
-    AcquiredChannels(const QBluetoothAddress& device, const QString& adapterPath)
-        : address_(device.toString()), adapterPath_(adapterPath)
+    AcquiredChannels(const QBluetoothAddress& device, const QString& adapterPath,
+                     std::chrono::milliseconds answerWait)
+        : address_(device.toString()), adapterPath_(adapterPath), answerWait_(answerWait)
     {
     }
     ~AcquiredChannels() override { releaseAll(); }
@@ -215,7 +213,7 @@ private:
                          whenAnswered(
                              acquisition, *context_,
                              [done = std::move(done)](const QDBusMessage& answer) { done(socketOf(answer)); },
-                             acquireTimeoutMs);
+                             static_cast<int>(answerWait_.count()));
                      });
     }
 
@@ -269,6 +267,7 @@ private:
 
     QString address_;
     QString adapterPath_;
+    std::chrono::milliseconds answerWait_;
     QString devicePath_;
     std::map<QBluetoothUuid, std::unique_ptr<Socket>> writers_;
     std::map<QBluetoothUuid, Subscription> subscriptions_;
@@ -281,9 +280,10 @@ private:
 } // namespace
 
 std::unique_ptr<GattChannels> makeAcquiredChannels(const QBluetoothAddress& device,
-                                                   const QString& adapterPath)
+                                                   const QString& adapterPath,
+                                                   std::chrono::milliseconds answerWait)
 {
-    return std::make_unique<AcquiredChannels>(device, adapterPath);
+    return std::make_unique<AcquiredChannels>(device, adapterPath, answerWait);
 }
 
 } // namespace qtble::bluez

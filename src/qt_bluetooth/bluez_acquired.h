@@ -8,13 +8,17 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 namespace qtble::bluez {
 
 // The channels of the device with this address on the adapter (on any adapter
-// when the path is empty).
+// when the path is empty). BlueZ 5.66 leaves AcquireNotify unanswered when the
+// device refuses the subscription: after answerWait, Qt's way is taken, which
+// reports the refusal.
 std::unique_ptr<GattChannels> makeAcquiredChannels(const QBluetoothAddress& device,
-                                                   const QString& adapterPath);
+                                                   const QString& adapterPath,
+                                                   std::chrono::milliseconds answerWait);
 
 } // namespace qtble::bluez

@@ -4,9 +4,11 @@
 // started running, and words every failed connection "Unknown Error".
 #include "qt_bluetooth/bluez_acquired.h"
 #include "qt_bluetooth/bluez_device.h"
+#include "qt_bluetooth/bluez_link_watch.h"
 #include "qt_bluetooth/bluez_requests.h"
 #include "qt_bluetooth/bluez_watch.h"
 #include "qt_bluetooth/device_facts.h"
+#include "qt_bluetooth/qt_owned.h"
 #include "qt_bluetooth/stack_extras.h"
 
 #include <QTimer>
@@ -20,12 +22,9 @@ namespace {
 
 class BluezExtras;
 
-// Ten looks at BlueZ's objects, 100 ms apart, before a device without
-// exported services is taken as offering none.
-constexpr int bluezServicesChecks = 10;
-constexpr std::chrono::milliseconds bluezServicesPause{100};
-// How often the link's state is asked while it comes up.
-constexpr std::chrono::milliseconds bluezLinkPause{100};
+// Time BlueZ gets to export the services it reports resolved before a device
+// without any is taken as offering none.
+constexpr std::chrono::milliseconds bluezServicesWait{1000};
 
 // Asks BlueZ itself for the link, so that a failure comes in BlueZ's words and
 // an aborted attempt can be tried again; Qt then finds the device connected.
@@ -37,14 +36,8 @@ public:
     }
 
     void open(Done done) override;
-    void awaitResolved(std::function<void(bool)> ready) override
-    {
-        askIfResolved(attempt_, std::move(ready));
-    }
-    void awaitServices(std::function<void()> ready) override
-    {
-        askForServices(attempt_, bluezServicesChecks, std::move(ready));
-    }
+    void awaitResolved(std::function<void(bool)> ready) override;
+    void awaitServices(std::function<void()> ready) override;
     void withdraw() override
     {
         ++attempt_;
@@ -54,18 +47,14 @@ public:
                 bluez::disconnectDevice(**path);
         devicePath_.reset();
         servicesPath_.reset();
+        linkWatch_.reset();
+        servicesWatch_.reset();
     }
 
 private:
     void onLocated(const std::optional<QString>& path, const Done& done);
     void onAnswer(const QDBusError& error, const Done& done);
-    // BlueZ may route Connect to BR/EDR, fall back to LE and never answer:
-    // the device's Connected is the link too.
-    void watchForLink(unsigned attempt, const Done& done);
     void onLinkUp(const Done& done);
-    void askIfResolved(unsigned attempt, std::function<void(bool)> ready);
-    // Under load BlueZ reports the services resolved before it exports them.
-    void askForServices(unsigned attempt, int checksLeft, std::function<void()> ready);
 
     std::weak_ptr<const BluezExtras> extras_;
     QBluetoothAddress device_;
@@ -75,6 +64,12 @@ private:
     std::optional<QString> devicePath_;
     // The device of the link Qt took over, whose services are awaited.
     std::optional<QString> servicesPath_;
+    // BlueZ may route Connect to BR/EDR, fall back to LE and never answer:
+    // the device's Connected is the link too. Then ServicesResolved, when
+    // Qt may take the link over.
+    QtOwned<bluez::LinkWatch> linkWatch_;
+    // Under load BlueZ reports the services resolved before it exports them.
+    QtOwned<bluez::ServicesWatch> servicesWatch_;
     // Receives the answers; declared last so that it goes first.
     QObject context_;
 };
@@ -144,9 +139,10 @@ public:
         });
     }
 
-    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device) override
+    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device,
+                                               std::chrono::milliseconds answerWait) override
     {
-        return bluez::makeAcquiredChannels(device, adapterPath());
+        return bluez::makeAcquiredChannels(device, adapterPath(), answerWait);
     }
 
     // Empty when BlueZ offers no adapter.
@@ -165,31 +161,13 @@ void BluezLinkOpener::open(Done done)
 {
     const unsigned number = ++attempt_;
     devicePath_.reset();
+    linkWatch_.reset();
     const auto extras = extras_.lock();
     bluez::findDevice(device_, extras ? extras->adapterPath() : QString(), context_,
                       [this, number, done = std::move(done)](const std::optional<QString>& path) {
                           if (number == attempt_)
                               onLocated(path, done);
                       });
-}
-
-void BluezLinkOpener::askForServices(unsigned attempt, int checksLeft, std::function<void()> ready)
-{
-    if (!servicesPath_)
-        return ready();
-    bluez::hasServices(*servicesPath_, context_,
-                       [this, attempt, checksLeft, ready = std::move(ready)](bool exported) mutable {
-                           if (attempt != attempt_)
-                               return;
-                           if (exported || checksLeft <= 1)
-                               return ready();
-                           QTimer::singleShot(
-                               bluezServicesPause, &context_,
-                               [this, attempt, checksLeft, ready = std::move(ready)]() mutable {
-                                   if (attempt == attempt_)
-                                       askForServices(attempt, checksLeft - 1, std::move(ready));
-                               });
-                       });
 }
 
 void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& done)
@@ -200,27 +178,16 @@ void BluezLinkOpener::onLocated(const std::optional<QString>& path, const Done& 
         return;
     }
     devicePath_ = path;
-    bluez::connectDevice(*path, context_, [this, number = attempt_, done](const QDBusError& error) {
+    const unsigned number = attempt_;
+    linkWatch_ = makeQtOwned<bluez::LinkWatch>(*path);
+    QObject::connect(linkWatch_.get(), &bluez::LinkWatch::changed, &context_,
+                     [this, number, done](const std::optional<bluez::LinkState>& state) {
+                         if (number == attempt_ && state && state->connected)
+                             onLinkUp(done);
+                     });
+    bluez::connectDevice(*path, context_, [this, number, done](const QDBusError& error) {
         if (number == attempt_)
             onAnswer(error, done);
-    });
-    watchForLink(attempt_, done);
-}
-
-void BluezLinkOpener::watchForLink(unsigned attempt, const Done& done)
-{
-    QTimer::singleShot(bluezLinkPause, &context_, [this, attempt, done] {
-        if (attempt != attempt_ || !devicePath_)
-            return;
-        bluez::linkState(*devicePath_, context_,
-                         [this, attempt, done](const std::optional<bluez::LinkState>& state) {
-                             if (attempt != attempt_)
-                                 return;
-                             if (state && state->connected)
-                                 onLinkUp(done);
-                             else
-                                 watchForLink(attempt, done);
-                         });
     });
 }
 
@@ -232,23 +199,36 @@ void BluezLinkOpener::onLinkUp(const Done& done)
     done(Answer::up, {});
 }
 
-void BluezLinkOpener::askIfResolved(unsigned attempt, std::function<void(bool)> ready)
+void BluezLinkOpener::awaitResolved(std::function<void(bool)> ready)
 {
     if (!servicesPath_)
         return ready(false);
-    bluez::linkState(
-        *servicesPath_, context_,
-        [this, attempt, ready = std::move(ready)](const std::optional<bluez::LinkState>& state) mutable {
-            if (attempt != attempt_)
-                return;
-            if (!state || !state->connected || state->servicesResolved)
-                return ready(state && state->connected);
-            QTimer::singleShot(bluezLinkPause, &context_,
-                               [this, attempt, ready = std::move(ready)]() mutable {
-                                   if (attempt == attempt_)
-                                       askIfResolved(attempt, std::move(ready));
-                               });
-        });
+    const unsigned number = attempt_;
+    linkWatch_ = makeQtOwned<bluez::LinkWatch>(*servicesPath_);
+    QObject::connect(linkWatch_.get(), &bluez::LinkWatch::changed, &context_,
+                     [this, number, ready = std::move(ready)](const std::optional<bluez::LinkState>& state) {
+                         if (number != attempt_ || (state && state->connected && !state->servicesResolved))
+                             return;
+                         ++attempt_;
+                         linkWatch_.reset();
+                         ready(state && state->connected);
+                     });
+}
+
+void BluezLinkOpener::awaitServices(std::function<void()> ready)
+{
+    if (!servicesPath_)
+        return ready();
+    auto shown = [this, number = attempt_, ready = std::move(ready)] {
+        if (number != attempt_)
+            return;
+        ++attempt_;
+        servicesWatch_.reset();
+        ready();
+    };
+    servicesWatch_ = makeQtOwned<bluez::ServicesWatch>(*servicesPath_);
+    QObject::connect(servicesWatch_.get(), &bluez::ServicesWatch::exported, &context_, shown);
+    QTimer::singleShot(bluezServicesWait, &context_, std::move(shown));
 }
 
 void BluezLinkOpener::onAnswer(const QDBusError& error, const Done& done)

@@ -14,7 +14,10 @@ public:
     void discoveryStopped() override {}
     std::unique_ptr<LinkOpener> linkOpener(const QBluetoothAddress&) override { return nullptr; }
     std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress&) override { return nullptr; }
-    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress&) override { return nullptr; }
+    std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress&, std::chrono::milliseconds) override
+    {
+        return nullptr;
+    }
 };
 
 } // namespace

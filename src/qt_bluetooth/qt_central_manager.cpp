@@ -238,9 +238,10 @@ std::shared_ptr<QtPeripheral> QtCentralManager::peripheralFor(const QBluetoothDe
     if (peripheral)
         peripheral->update(device, name);
     else
-        peripheral = std::make_shared<QtPeripheral>(
-            device, weak_from_this(), log_, extras_->linkOpener(device.address()),
-            extras_->requestAdvisor(device.address()), budgets_, extras_->gattChannels(device.address()));
+        peripheral = std::make_shared<QtPeripheral>(device, weak_from_this(), log_,
+                                                    extras_->linkOpener(device.address()),
+                                                    extras_->requestAdvisor(device.address()), budgets_,
+                                                    extras_->gattChannels(device.address(), budgets_.answer));
     return peripheral;
 }
 

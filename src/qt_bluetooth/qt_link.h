@@ -37,7 +37,8 @@ struct LinkBudgets {
     // At quit, the wait for the stack to confirm that the links are closed.
     std::chrono::milliseconds closingAtQuit{1000};
     // From a GATT request to telling the user that its answer is long in
-    // coming, while later requests wait for it.
+    // coming, while later requests wait for it; from asking the stack for a
+    // channel of its own to taking Qt's way instead.
     std::chrono::milliseconds answer{std::chrono::seconds(3)};
 };
 

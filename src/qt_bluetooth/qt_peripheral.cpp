@@ -55,8 +55,7 @@ QtPeripheral::QtPeripheral(const QBluetoothDeviceInfo& device, std::weak_ptr<QtC
       pace_(
           budgets.answer, [this] { return awaitsAnswer(); }, [this] { sayLongWait(); },
           [this] { dropAwaited(); }),
-      channels_(*this, std::move(channels)),
-      link_(*this, std::move(log), std::move(opener), budgets)
+      channels_(*this, std::move(channels)), link_(*this, std::move(log), std::move(opener), budgets)
 {
 }
 
@@ -377,8 +376,11 @@ void QtPeripheral::writeValue(const ble::Bytes& value,
 {
     const auto [service, own] = ownCharacteristic(*characteristic);
     if (const auto error = unusable(own != nullptr, unknownCharacteristic)) {
-        log("Bluetooth: not written to " + characteristic->uuid().uuidString() + ": " +
-            error->localizedDescription);
+        // A poll between a link's loss and its report would hide the report's
+        // reason behind this line.
+        if (link_.state() != QtLink::State::closing)
+            log("Bluetooth: not written to " + characteristic->uuid().uuidString() + ": " +
+                error->localizedDescription);
         return;
     }
     if (type == ble::WriteType::withResponse) {

@@ -8,6 +8,7 @@
 #include <QBluetoothUuid>
 #include <QByteArray>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -117,7 +118,9 @@ public:
     // Null when the stack says no more than Qt passes on.
     virtual std::unique_ptr<RequestAdvisor> requestAdvisor(const QBluetoothAddress& device) = 0;
     // Null when Qt's calls are the only way to the device's characteristics.
-    virtual std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device) = 0;
+    // A channel not granted within answerWait goes Qt's way.
+    virtual std::unique_ptr<GattChannels> gattChannels(const QBluetoothAddress& device,
+                                                       std::chrono::milliseconds answerWait) = 0;
 };
 
 // The extras of the stack this program was built for.

@@ -7,7 +7,10 @@ import socket
 import dbus, dbus.service  # noqa: E401
 from gi.repository import GLib
 
-WAIT, ADVERTISING_MS = 20.0, 200
+WAIT = 20.0
+# How often a meter advertises, and how long BlueZ takes to read its services, as the bench has them; the
+# worlds hurry both, since each world waits for them.
+PACE, HURRIED_PACE = {"advertising_ms": 200, "resolve_ms": 150}, {"advertising_ms": 100, "resolve_ms": 50}
 # The driver gives the link 1 s and its resolution 2 s; on Qt Bluetooth alone one budget covers both.
 CONNECT_TIMEOUT = {"bluez": 1.0, "plain": 3.0}
 METER, ADDRESS, READINGS = "TH-Meter", "C4:7C:8D:6A:11:01", ["23.5 \u02daC", "45.6 %RH"]
@@ -69,7 +72,7 @@ DEVICES = {
     # A real adapter: aborted first attempts, slow resolution, removal, a closing link kept up.
     "flaky-slow-meter": {"aborts": 2, "resolve_ms": 1400},
     "forgetful-meter": {"forget_ms": 300},  # removed once not heard for a while, like BlueZ's 30 s
-    "slow-closing-meter": {"disconnect_ms": 1000, "resolve_ms": 1000},  # like BlueZ's 2 s
+    "slow-closing-meter": {"disconnect_ms": 700, "resolve_ms": 400},  # like BlueZ's 2 s
     # Connects, but BlueZ's GATT discovery failed: services resolved, none exported.
     "meter-without-services": {"gatt": [], "disconnect_ms": 300},
     "slowly-closing-meter": {"disconnect_ms": 3000},
@@ -82,6 +85,7 @@ DEVICES = {
     "battery-meter": {"gatt": BATTERY_GATT, "battery": 87},
     # A BlueZ before 5.46 has neither AcquireWrite nor AcquireNotify; another program subscribed to FF02 already.
     "meter-on-old-bluez": {"acquiring": False}, "shared-meter": {"others_notified": True},
+    "left-connected-meter": {"left_connected": True},  # another program's link, or one a killed run left up
     "newcomer": {"address": "E8:10:00:00:00:0B", "names": ["Newcomer"], "rssi": -62, "gatt": [], "after_power_cycle": True},
 }
 
@@ -161,7 +165,8 @@ class Obj(dbus.service.Object):
         if "dual_mode" not in self.kind:
             reply()  # BlueZ answers once ATT is connected, and reads the services after that
         self.links += 1
-        GLib.timeout_add(self.kind.get("resolve_ms", 150), self.fake.resolve_services, self, self.links)
+        resolve_ms = self.kind.get("resolve_ms", self.fake.pace["resolve_ms"])
+        GLib.timeout_add(resolve_ms, self.fake.resolve_services, self, self.links)
         if self.links <= self.kind.get("drops", 0):
             GLib.timeout_add(self.kind["drop_ms"], self.fake.drop, self)
 
@@ -324,8 +329,9 @@ class Obj(dbus.service.Object):
 class Fake(dbus.service.Object):
     """bluetoothd's object manager, its objects, and the calls the application made."""
 
-    def __init__(self, bus, adapters, devices):
+    def __init__(self, bus, adapters, devices, pace=PACE):
         super().__init__(bus, "/")
+        self.pace = pace
         self.bus, self.objects, self.events, self.power_cycles, self.auto_starting = bus, {}, [], 0, []
         self.sessions, self.filters = set(), {}  # the clients discovering, and the clients' filters
         self.answering = True  # the meters answer measurement requests
@@ -339,7 +345,7 @@ class Fake(dbus.service.Object):
         self.others_discover = bool(self.adapter and self.adapter.props["Discovering"])
         hci = self.adapter.path if self.adapter else "/org/bluez/hci0"
         if self.adapter:
-            GLib.timeout_add(ADVERTISING_MS, self.advertise)  # devices in range advertise while discovery runs
+            GLib.timeout_add(pace["advertising_ms"], self.advertise)  # devices in range advertise while discovery runs
         self.devices = []
         for kind in ({"address": ADDRESS, "names": [METER], "rssi": -58, "gatt": METER_GATT, **DEVICES[name]}
                      for name in devices):
@@ -355,6 +361,10 @@ class Fake(dbus.service.Object):
                 kind=kind, adverts=0, frames=0, gatt=[], pending=None, aborts=0, closing=0, links=0, refusals=0))
             if "cached" in kind:
                 self.export(self.devices[-1]).props["Name"] = kind["cached"]
+            if "left_connected" in kind:  # its services read already
+                device = self.export(self.devices[-1])
+                device.props["Connected"], device.links = True, 1
+                self.resolve_services(device, 1)
 
     def export(self, obj, signal=False):
         self.objects[obj.path] = obj
@@ -413,7 +423,7 @@ class Fake(dbus.service.Object):
         return True
 
     def resolve_services(self, device, link):
-        if not device.props["Connected"] or device.links != link:
+        if not device.props["Connected"] or device.links != link or device.closing:  # Disconnect ends the reading
             return
         if "export_ms" in device.kind:  # resolved first, exported later, as BlueZ has done under load
             device.update({"ServicesResolved": True})

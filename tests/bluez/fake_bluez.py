@@ -12,7 +12,7 @@ import os, subprocess, sys, tempfile  # noqa: E401
 import dbus, dbus.mainloop.glib  # noqa: E401
 from gi.repository import GLib
 
-from bluez_objects import BUS_CONFIG, Fake
+from bluez_objects import BUS_CONFIG, HURRIED_PACE, Fake
 from session import Failure, Session, check
 from worlds import BLUETOOTHD, EXTRAS, UNFORCED, WORLDS
 
@@ -55,7 +55,7 @@ def main(driver, app, world, stack):
         try:
             children[0].stdout.readline()  # written once the bus listens
             dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-            fake = Fake(dbus.bus.BusConnection("unix:path=" + socket), adapter, devices)
+            fake = Fake(dbus.bus.BusConnection("unix:path=" + socket), adapter, devices, HURRIED_PACE)
             if adapter != "absent":
                 fake.bus.request_name("org.bluez")
             # Qt takes BlueZ's GATT API from bluetoothd 5.42 on.

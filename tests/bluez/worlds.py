@@ -2,7 +2,7 @@
 
 import os, signal, time  # noqa: E401
 
-from bluez_objects import ADDRESS, ADVERTISING_MS, CONNECT_TIMEOUT, METER, READINGS, REQUEST, requests
+from bluez_objects import ADDRESS, CONNECT_TIMEOUT, HURRIED_PACE, METER, READINGS, REQUEST, requests
 
 
 def reports_of(s, address):
@@ -34,7 +34,7 @@ WORLDS = {
     # From the scan to both readings; nameless, late-named and remembered devices; the poll; a rescan.
     "meter_readings": ("on", ["meter", "unnamed", "late-name", "cached", "remembered"], [
         ("log", "Bluetooth Enabled"), "scan on", ("rows", METER, "Late Sensor", "Remembered Sensor"),
-        ("sleep", 3 * ADVERTISING_MS / 1000), "show",  # let repeats come: they must not be reported
+        ("sleep", 3 * HURRIED_PACE["advertising_ms"] / 1000), "show",  # let repeats come: they must not be reported
         ("check", lambda s: len(s.shown[1]) == 3 and len(reports_of(s, ADDRESS)) == 1, "each device listed once"),
         ("log", r'Advertisement Data : \["kCBAdvDataLocalName": "TH-Meter", "kCBAdvDataManufacturerData": "004C: 0215AB", '
                 r'"kCBAdvDataServiceData": "FFF0: 0102", "kCBAdvDataServiceUUIDs": "180A, FFF0"\]'),
@@ -91,13 +91,13 @@ WORLDS = {
         ("check", {"bluez": lambda s: s.fake.auto_starting == [],
                    "plain": lambda s: s.fake.auto_starting == ["Connect " + ADDRESS, "Disconnect " + ADDRESS]},
          "calls that would start bluetoothd"),
-        ("rows", METER), ("sleep", {stack: budget + 0.5 for stack, budget in CONNECT_TIMEOUT.items()}),
+        ("rows", METER), ("sleep", {stack: budget + 0.2 for stack, budget in CONNECT_TIMEOUT.items()}),
         ("absent", "Failed to connect", "a withdrawn attempt was reported as failed"),
         ("absent", "Disconnect error", "a withdrawn attempt was reported as an error"), "quit"]),
     # Drops after its first answer: the loss is reported, the poll stops, the readings stay.
     "meter_drops": ("on", ["dropping-meter"], CONNECT_TO_METER + [
         ("readings",), ("event", "Dropped " + ADDRESS), ("log", r'Disconnect error: Optional\("%s"\)' % LOST),
-        ("mark",), ("sleep", 2.1),  # past the next poll: it polls every 2 s
+        ("mark",), ("sleep", 1.1),  # past the next poll: the driver polls every second
         ("check", lambda s: requests(s.fake.events) == s.marked[1], "requests went on after the drop"),
         "show", ("check", lambda s: s.shown[2] == READINGS, "the last readings were lost"),
         ("status", r"Disconnected from %s\. Is the meter still in range and switched on\? Reconnect connects again\." % METER),
@@ -145,6 +145,8 @@ WORLDS = {
     "dual_mode_meter": ("on", ["dual-mode-meter"], CONNECT_TO_METER + [("readings",),
         ("check", lambda s: s.fake.events.count("Connect " + ADDRESS) == 1, "Connect was asked again while resolving"),
         "quit", ("event", "Disconnect " + ADDRESS)]),
+    # Connected and resolved before it is selected: the link is taken over as it is.
+    "meter_left_connected": ("on", ["left-connected-meter"], CONNECT_TO_METER + [("readings",), "quit"]),
     # Services resolved before they are on the bus: read once they are, and not called missing.
     "services_exported_late": ("on", ["late-exporting-meter"], CONNECT_TO_METER + [("readings",),
         ("check", lambda s: not any("offers no measurement service" in line for line in s.errors),
@@ -194,7 +196,7 @@ WORLDS = {
     # for BlueZ, but not for long, and polls no more meanwhile.
     "two_adapters": ("off on", ["slowly-closing-meter"], [("log", r"Bluetooth: adapter fake-hci1 .* is powered on")] + SCAN_FOR_METER + [
         ("replug",), ("log", r"Bluetooth: adapter fake-hci0 .* is powered off"), ("log", "Bluetooth Enabled", 2),
-        "select " + METER, ("readings",), ("polled", 2), ("sleep", 1.8), ("mark",), "quit",
+        "select " + METER, ("readings",), ("polled", 2), ("sleep", 0.8), ("mark",), "quit",
         ("check", lambda s: time.monotonic() - s.marked[0] < 2.5, "the quit waited too long for BlueZ"),
         ("check", lambda s: s.output.count("sending data") == requests(s.fake.events), "a poll was logged after the quit")], EXTRAS),
     # Stops answering while its link stays up: named silent within three polls; Reconnect gives a new link. (Answering

@@ -57,7 +57,7 @@ protected:
     // The radio's time runs on while the real timers (the poll) get their turn.
     bool advanceUntil(const std::function<bool()>& done) const
     {
-        return QTest::qWaitFor([&] { return clock->advanceBy(simradio::Duration{50}), done(); }, 10'000);
+        return QTest::qWaitFor([&] { return clock->advanceBy(simradio::Duration{200}), done(); }, 10'000);
     }
     bool showsStatus(const QString& text) const
     {
