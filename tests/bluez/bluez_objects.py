@@ -53,7 +53,7 @@ DEVICES = {
     # Refused: bonding failed (a meter that asks for pairing), or the bus's policy forbids this user BlueZ.
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
     # Its FF02 subscription needs encryption: BlueZ holds it while pairing, which fails.
-    "gatt-pairing-meter": {"pairing_ms": 2500},  # a poll comes meanwhile
+    "gatt-pairing-meter": {"pairing_ms": 1700},  # a poll comes meanwhile
     # Paired by BlueZ, but the meter lost the keys: its 2A29 asks for encryption that BlueZ cannot raise.
     "gatt-paired-meter": {"address": "C4:7C:8D:6A:11:06", "names": ["TH-Meter 6"], "paired": True, "unpaired_read": True},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
