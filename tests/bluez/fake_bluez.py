@@ -30,7 +30,7 @@ def run(steps):
             outcome.append(failure)
         loop.quit()
 
-    GLib.timeout_add(20, step)
+    GLib.timeout_add(5, step)
     loop.run()
     return outcome[0]
 

@@ -71,11 +71,11 @@ class Session:
         self.shown, self.battery_line = (scan == "on", rows.split(";") if rows else [], [temperature, humidity], status), battery
 
     def shows(self, condition, what):
-        for _ in range(int(WAIT / 0.05)):
+        for _ in range(int(WAIT / 0.02)):
             yield from self.ask("show")
             if condition(*self.shown):
                 return
-            yield from self.sleep(0.05)
+            yield from self.sleep(0.02)
         raise Failure("waited for " + what)
 
     def rows(self, *names):
