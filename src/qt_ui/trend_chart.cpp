@@ -126,14 +126,23 @@ void TrendChart::addPoints(std::span<const TrendPoint> points, std::chrono::stea
         if (trace.points.size() > capacity)
             trace.points.pop_front();
         trace.range.reset();
-        updateCaption(trace);
+        trace.unshown = true;
     }
+    live_ = true;
+}
+
+void TrendChart::showNewPoints()
+{
+    if (std::ranges::none_of(traces_, &Trace::unshown))
+        return;
+    for (auto& trace : traces_)
+        if (std::exchange(trace.unshown, false))
+            updateCaption(trace);
     // A screen reader hears of a new description only when the words changed.
     if (const auto text = summary(); text != accessibleDescription()) {
         setAccessibleDescription(text);
         setToolTip(text);
     }
-    live_ = true;
     update();
 }
 

@@ -57,8 +57,12 @@ public:
 
     explicit TrendChart(QWidget* parent = nullptr);
 
-    // Points that came at the same moment; the summary is worded once for them all.
+    // Points that came at the same moment, kept until showNewPoints(): a poll's
+    // readings come a few milliseconds apart, and the trend is drawn and worded
+    // once for them all.
     void addPoints(std::span<const TrendPoint> points, std::chrono::steady_clock::time_point at);
+    // Draws the points added since the last call and words the summary anew.
+    void showNewPoints();
     // The right end of the time axis is now while readings come, else the latest point's time.
     void setLive(bool live);
     // Latest, minimum and maximum of each line, for screen readers.
@@ -85,6 +89,8 @@ private:
         QStaticText caption{};
         // The scale of the points shown, worked out again after a change.
         std::optional<std::pair<double, double>> range{};
+        // Points came that the picture and the words do not show yet.
+        bool unshown = false;
     };
 
     static std::size_t index(TrendLine line) { return static_cast<std::size_t>(line); }
