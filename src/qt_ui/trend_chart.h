@@ -10,7 +10,10 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QImage>
 #include <QPointF>
+#include <QRect>
+#include <QRegion>
 #include <QStaticText>
 #include <QString>
 #include <QWidget>
@@ -30,9 +33,28 @@ namespace qtui {
 // text is not a finite decimal number.
 std::optional<double> readingValue(std::string_view displayText, std::string_view suffix);
 
-// The points of a line in widget coordinates, at most four a pixel column
-// (its first, highest, lowest and last, without repeats): the line looks the
-// same, and a paint costs no more after hours of readings than after minutes.
+// Walks the points of a line in widget coordinates and keeps at most four a
+// pixel column (its first, highest, lowest and last, without repeats): the
+// line looks the same, and drawing it costs no more after hours of readings
+// than after minutes. A column's first point is final once it is taken, the
+// other three once a point comes in a later column.
+class ColumnWalk {
+public:
+    // Takes the next point and appends to `kept` the points that became final.
+    void add(const QPointF& point, std::vector<QPointF>& kept);
+    // The open column's points that are not final yet.
+    std::vector<QPointF> pending() const;
+    const std::optional<QPointF>& lastKept() const { return lastKept_; }
+
+private:
+    void keep(const QPointF& point, std::vector<QPointF>& kept);
+
+    std::array<QPointF, 4> column_{};
+    bool open_ = false;
+    std::optional<QPointF> lastKept_;
+};
+
+// All the points a ColumnWalk keeps of a line.
 std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points);
 
 // The lowest and highest value a line is scaled to: those of its points
@@ -75,6 +97,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     struct Trace {
@@ -93,14 +116,54 @@ private:
         bool unshown = false;
     };
 
+    // What the whole picture depends on besides the captions and the newest points.
+    struct Layout {
+        QSize size;
+        qreal pixelRatio = 1.0;
+        int lineHeight = 0;
+        double axisStart = 0.0;
+        double axisLength = 1.0;
+        bool live = true;
+        std::array<std::pair<double, double>, 4> ranges{};
+        bool operator==(const Layout&) const = default;
+    };
+    // Where a line and its caption go, and its scale.
+    struct Band {
+        QRect caption;
+        QRectF plot;
+        double bottom;
+        double top;
+        QPointF place(const QPointF& point, const Layout& layout) const;
+    };
+    // What the cached picture holds of a line.
+    struct DrawnLine {
+        std::size_t taken = 0;
+        ColumnWalk walk{};
+        QString caption{};
+    };
+    // The picture as last drawn, the open columns left out; the newest points
+    // are added to it, and it is drawn anew only when its layout changes.
+    struct Picture {
+        Layout layout;
+        QImage image;
+        std::array<DrawnLine, 4> lines{};
+    };
+
     static std::size_t index(TrendLine line) { return static_cast<std::size_t>(line); }
     QString traceSummary(const Trace& trace) const;
     static void updateCaption(Trace& trace);
     std::pair<double, double> timeSpan() const;
-    void paintTrace(QPainter& painter, Trace& trace, const QRectF& area,
-                    std::pair<double, double> span) const;
+    Layout currentLayout();
+    Band band(const Layout& layout, std::size_t at) const;
+    // Brings the picture up to the points and captions; returns what changed, in widget coordinates.
+    QRegion catchUp();
+    void drawPicture(const Layout& layout);
+    QRect drawCaption(QPainter& painter, std::size_t at, const Band& band);
+    QRect takeNewPoints(QPainter& painter, std::size_t at, const Band& band);
+    std::vector<QPointF> pendingLine(std::size_t at) const;
 
     std::array<Trace, 4> traces_;
+    std::optional<Picture> picture_;
     std::optional<std::chrono::steady_clock::time_point> start_;
     QDateTime startClock_;
     bool live_ = true;
