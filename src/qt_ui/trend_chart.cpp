@@ -176,7 +176,7 @@ void TrendChart::addPoints(std::span<const TrendPoint> points, std::chrono::stea
         }
         trace.points.emplace_back(second, value);
         if (trace.points.size() > capacity) {
-            trace.points.pop_front();
+            trace.points.erase(trace.points.begin(), trace.points.begin() + capacity / 8);
             picture_.reset();
         }
         trace.range.reset();

@@ -1,8 +1,8 @@
 // A small chart of this session's temperature, humidity, dew point and
 // absolute humidity, each line with its latest value, minimum and maximum,
 // over a time axis from its first shown point to now. Kept in memory only:
-// the last `capacity` points of each line, the minimum and maximum over the
-// session. Each line is scaled to the points it shows, an isolated odd one
+// at most the last `capacity` points of each line, the minimum and maximum
+// over the session. Each line is scaled to the points it shows, an isolated odd one
 // left out. Its accessible description says the same in words.
 #pragma once
 
@@ -74,7 +74,9 @@ class TrendChart : public QWidget {
     Q_OBJECT
 
 public:
-    // Four hours at one reading of a kind per poll period of 2 s.
+    // Four hours at one reading of a kind per poll period of 2 s. A full line
+    // gives up its oldest eighth at once, so that its picture is drawn anew
+    // once an eighth, not at every reading.
     static constexpr std::size_t capacity = 7200;
 
     explicit TrendChart(QWidget* parent = nullptr);
