@@ -377,6 +377,31 @@ TEST_F(WindowTest, TheTrendIsDrawnOnceAPollWithItsSecondReadingAndAReadingOfOneK
     }
 }
 
+TEST_F(WindowTest, TheTrendsDescriptionIsSetOnlyWhenItsWordsChange)
+{
+    // Each setting is an event for a screen reader, the same words again included; the tool tip is
+    // set with the description.
+    int set = 0;
+    struct ToolTipChanges : QObject {
+        int* count;
+        explicit ToolTipChanges(int* count) : count(count) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            *count += event->type() == QEvent::ToolTipChange;
+            return false;
+        }
+    } changes(&set);
+    window.trendChart()->installEventFilter(&changes);
+    const std::tuple<const char*, const char*, int> polls[] = {
+        {"21.5 \u02DAC", "45.5 %RH", 1}, {"21.5 \u02DAC", "45.5 %RH", 0}, {"21.6 \u02DAC", "45.5 %RH", 1}};
+    for (const auto& [temperature, humidity, sets] : polls) {
+        set = 0;
+        window.controller()->temperatureTxtFld.lock()->setStringValue(temperature);
+        window.controller()->moistureTxtFld.lock()->setStringValue(humidity);
+        EXPECT_EQ(set, sets) << temperature;
+    }
+}
+
 TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsStandardOutput)
 {
     window.scanButton()->click();
