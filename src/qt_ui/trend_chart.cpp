@@ -112,22 +112,25 @@ std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points)
     return kept;
 }
 
-std::pair<double, double> shownRange(const std::deque<QPointF>& points)
+void ShownRange::add(double value)
 {
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
-    for (std::size_t at = 0; at < points.size(); ++at) {
-        double value = points[at].y();
-        if (at > 0 && at + 1 < points.size()) {
-            // The median of the three.
-            const double before = points[at - 1].y();
-            const double after = points[at + 1].y();
-            value = std::max(std::min(before, value), std::min(std::max(before, value), after));
-        }
-        low = std::min(low, value);
-        high = std::max(high, value);
+    if (count_ > 0) {
+        // The newest so far gets its median, the first point its own value.
+        const double settled =
+            count_ == 1 ? newest_
+                        : std::max(std::min(before_, newest_), std::min(std::max(before_, newest_), value));
+        low_ = std::min(low_, settled);
+        high_ = std::max(high_, settled);
     }
-    return {low, high};
+    before_ = std::exchange(newest_, value);
+    ++count_;
+}
+
+std::pair<double, double> ShownRange::range() const
+{
+    if (count_ == 0)
+        return {low_, high_};
+    return {std::min(low_, newest_), std::max(high_, newest_)};
 }
 
 TrendChart::TrendChart(QWidget* parent) : QWidget(parent)
@@ -177,9 +180,13 @@ void TrendChart::addPoints(std::span<const TrendPoint> points, std::chrono::stea
         trace.points.emplace_back(second, value);
         if (trace.points.size() > capacity) {
             trace.points.erase(trace.points.begin(), trace.points.begin() + capacity / 8);
+            trace.range = {};
+            for (const auto& kept : trace.points)
+                trace.range.add(kept.y());
             picture_.reset();
+        } else {
+            trace.range.add(value);
         }
-        trace.range.reset();
         trace.unshown = true;
     }
     live_ = true;
@@ -270,12 +277,8 @@ TrendChart::Layout TrendChart::currentLayout()
         layout.axisLength =
             std::pow(axisGrowth, std::ceil(std::log(layout.axisLength) / std::log(axisGrowth)));
     for (std::size_t at = 0; at < traces_.size(); ++at) {
-        auto& trace = traces_[at];
-        if (trace.points.empty())
-            continue;
-        if (!trace.range)
-            trace.range = shownRange(trace.points);
-        layout.ranges[at] = *trace.range;
+        if (!traces_[at].points.empty())
+            layout.ranges[at] = traces_[at].range.range();
     }
     return layout;
 }

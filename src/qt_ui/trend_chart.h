@@ -21,6 +21,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -60,8 +61,22 @@ std::vector<QPointF> thinnedToColumns(const std::vector<QPointF>& points);
 // The lowest and highest value a line is scaled to: those of its points
 // once each inner point is replaced by the median of it and its two
 // neighbours, so that one odd reading among its neighbours does not flatten
-// the rest, while a change that lasts two readings or more is kept.
-std::pair<double, double> shownRange(const std::deque<QPointF>& points);
+// the rest, while a change that lasts two readings or more is kept. Kept up
+// to date value by value, as a point's median is known once its next comes.
+class ShownRange {
+public:
+    void add(double value);
+    // Infinite, the lowest above the highest, before the first value.
+    std::pair<double, double> range() const;
+
+private:
+    std::size_t count_ = 0;
+    double before_ = 0.0;
+    double newest_ = 0.0;
+    // Over the values whose median is known.
+    double low_ = std::numeric_limits<double>::infinity();
+    double high_ = -std::numeric_limits<double>::infinity();
+};
 
 enum class TrendLine { temperature, humidity, dewPoint, absoluteHumidity };
 
@@ -94,6 +109,8 @@ public:
     // The time axis's texts at its start and its end.
     std::pair<QString, QString> axisTexts() const;
     std::size_t pointCount(TrendLine line) const { return traces_[index(line)].points.size(); }
+    // The lowest and highest value a line is drawn between.
+    std::pair<double, double> scale(TrendLine line) const { return traces_[index(line)].range.range(); }
 
     QSize sizeHint() const override { return {280, 240}; }
 
@@ -112,8 +129,7 @@ private:
         double maximum = 0.0;
         // Laid out once per change of its words, not at every paint.
         QStaticText caption{};
-        // The scale of the points shown, worked out again after a change.
-        std::optional<std::pair<double, double>> range{};
+        ShownRange range{};
         // Points came that the picture and the words do not show yet.
         bool unshown = false;
     };

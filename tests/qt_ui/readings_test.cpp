@@ -87,12 +87,13 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
         {{21.0, 21.1, 99.9, 21.2, 21.1}, {21.0, 21.2}}, // one odd reading
         {{21.0, 21.0, 25.0, 25.0}, {21.0, 25.0}},       // a change that lasts
         {{21.0, 21.1, 30.0}, {21.0, 30.0}},             // the newest, not yet known odd
+        {{30.0, 21.0, 21.1}, {21.1, 30.0}},             // the oldest, with one neighbour
         {{4}, {4, 4}}};
     for (const auto& [values, range] : ranges) {
-        std::deque<QPointF> points;
+        ShownRange shown;
         for (const double value : values)
-            points.emplace_back(static_cast<double>(points.size()), value);
-        EXPECT_EQ(shownRange(points), range) << values.size();
+            shown.add(value);
+        EXPECT_EQ(shown.range(), range) << values.size();
     }
 
     TrendChart chart;
@@ -103,6 +104,8 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
         };
     };
     const auto fill = [&] {
+        for (const double lasting : {60.0, 60.0})
+            chart.addPoints(std::array{TrendPoint{TrendLine::humidity, lasting}}, start + 8s);
         for (std::size_t point = 0; point < TrendChart::capacity; ++point)
             chart.addPoints(std::array{TrendPoint{TrendLine::humidity, 50.0}}, start + 10s);
         chart.addPoints(std::array{TrendPoint{TrendLine::humidity, 51.0}}, start + 12s);
@@ -122,7 +125,7 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
          "Dew point: latest 9.3 \u02DAC, minimum 9.3 \u02DAC, maximum 9.3 \u02DAC",
          {}},
         {[&] { chart.setLive(false); }, "Absolute humidity: no readings yet", 4},
-        {fill, "Humidity: latest 51 %RH, minimum 50 %RH, maximum 51 %RH", {}},
+        {fill, "Humidity: latest 51 %RH, minimum 50 %RH, maximum 60 %RH", {}},
     };
     for (const auto& [step, line, end] : steps) {
         step();
@@ -133,6 +136,7 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
     }
     EXPECT_LE(chart.pointCount(TrendLine::humidity), TrendChart::capacity) << "the oldest gone";
     EXPECT_GE(chart.pointCount(TrendLine::humidity), TrendChart::capacity * 7 / 8) << "the newest kept";
+    EXPECT_EQ(chart.scale(TrendLine::humidity), std::pair(50.0, 51.0)) << "of the points kept";
 }
 
 // What a trend was given, to give it again to a new one.
