@@ -204,9 +204,10 @@ void TrendChart::showNewPoints()
         setAccessibleDescription(text);
         setToolTip(text);
     }
-    // Only what changed, once the picture is drawn: mostly the newest segments.
-    if (isVisible())
-        update(catchUp());
+    // Only what changed, mostly the newest segments; a picture to be drawn
+    // anew is drawn at the paint, out of the way of the reading that came.
+    const Layout layout = currentLayout();
+    update(picture_ && picture_->layout == layout ? catchUp(layout) : rect());
 }
 
 void TrendChart::setLive(bool live)
@@ -266,7 +267,7 @@ std::pair<QString, QString> TrendChart::axisTexts() const
     return {clock(first), live_ ? tr("now") : clock(last)};
 }
 
-TrendChart::Layout TrendChart::currentLayout()
+TrendChart::Layout TrendChart::currentLayout() const
 {
     Layout layout{.size = size(), .pixelRatio = devicePixelRatioF(), .lineHeight = fontMetrics().height()};
     const auto [first, last] = timeSpan();
@@ -276,10 +277,9 @@ TrendChart::Layout TrendChart::currentLayout()
     if (live_)
         layout.axisLength =
             std::pow(axisGrowth, std::ceil(std::log(layout.axisLength) / std::log(axisGrowth)));
-    for (std::size_t at = 0; at < traces_.size(); ++at) {
+    for (std::size_t at = 0; at < traces_.size(); ++at)
         if (!traces_[at].points.empty())
             layout.ranges[at] = traces_[at].range.range();
-    }
     return layout;
 }
 
@@ -303,9 +303,8 @@ QPointF TrendChart::Band::place(const QPointF& point, const Layout& layout) cons
             plot.bottom() - (point.y() - bottom) / (top - bottom) * plot.height()};
 }
 
-QRegion TrendChart::catchUp()
+QRegion TrendChart::catchUp(const Layout& layout)
 {
-    const Layout layout = currentLayout();
     if (!picture_ || picture_->layout != layout) {
         drawPicture(layout);
         return rect();
@@ -409,7 +408,7 @@ std::vector<QPointF> TrendChart::pendingLine(std::size_t at) const
 void TrendChart::paintEvent(QPaintEvent* event)
 {
     // What changed outside this paint's region is painted with the next one.
-    if (const QRegion rest = catchUp() - event->region(); !rest.isEmpty())
+    if (const QRegion rest = catchUp(currentLayout()) - event->region(); !rest.isEmpty())
         update(rest);
     QPainter painter(this);
     painter.drawImage(QPoint(), picture_->image);

@@ -171,10 +171,10 @@ private:
     QString traceSummary(const Trace& trace) const;
     static void updateCaption(Trace& trace);
     std::pair<double, double> timeSpan() const;
-    Layout currentLayout();
+    Layout currentLayout() const;
     Band band(const Layout& layout, std::size_t at) const;
     // Brings the picture up to the points and captions; returns what changed, in widget coordinates.
-    QRegion catchUp();
+    QRegion catchUp(const Layout& layout);
     void drawPicture(const Layout& layout);
     QRect drawCaption(QPainter& painter, std::size_t at, const Band& band);
     QRect takeNewPoints(QPainter& painter, std::size_t at, const Band& band);
