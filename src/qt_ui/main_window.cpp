@@ -89,7 +89,10 @@ MainWindow::MainWindow(Backend backend, QWidget* parent) : QMainWindow(parent)
     });
     ageTimer_.setInterval(1000);
     ageTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&ageTimer_, &QTimer::timeout, this, [this] { showReadingAges(Clock::now()); });
+    connect(&ageTimer_, &QTimer::timeout, this, [this] {
+        showReadingAges(Clock::now());
+        showTrend();
+    });
     status_ = std::make_shared<ConnectionStatus>([this] { showStatus(); });
     // After each tick of the poll: whether the meter answered the last request.
     auto pollRunLoop = backend.pollRunLoop ? backend.pollRunLoop : std::make_shared<QtRunLoop>();
@@ -367,6 +370,19 @@ void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& tex
         points[count++] = {TrendLine::absoluteHumidity, oneDecimal(derived->absoluteHumidity).toDouble()};
     }
     trend_->addPoints(std::span(points).first(count), now);
+    // The trend is drawn once a poll, with its second reading (the two come
+    // some 20 ms apart, each in a frame of its own): a reading of the kind
+    // already waiting starts a new poll, and a meter that sends one kind only
+    // has its reading drawn with the age refresh a second later.
+    const std::size_t other = 1 - index(kind);
+    if (std::exchange(trendWaits_[index(kind)], true) || trendWaits_[other])
+        showTrend();
+}
+
+void MainWindow::showTrend()
+{
+    trendWaits_ = {};
+    trend_->showNewPoints();
 }
 
 void MainWindow::showReadingAges(Clock::time_point now)

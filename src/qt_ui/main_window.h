@@ -98,6 +98,7 @@ private:
     void showStatus();
     void showBattery();
     void readingShown(protocol::ReadingKind kind, const std::string& text);
+    void showTrend();
     static std::size_t index(protocol::ReadingKind kind)
     {
         return kind == protocol::ReadingKind::temperature ? 0 : 1;
@@ -121,6 +122,8 @@ private:
     // The latest reading of each kind as a number, when it is one.
     std::array<std::optional<double>, 2> latestValues_;
     std::array<ReadingAge, 2> ages_;
+    // Readings of each kind in the trend's data that it has not drawn yet.
+    std::array<bool, 2> trendWaits_{};
     QTimer ageTimer_;
     std::optional<Clock::time_point> lastPaint_;
     QTimer nextFrame_;

@@ -4,6 +4,8 @@
 #include "qt_ui/session_readings.h"
 #include "qt_ui/trend_chart.h"
 
+#include <QScreen>
+#include <QTest>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -85,12 +87,13 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
         {{21.0, 21.1, 99.9, 21.2, 21.1}, {21.0, 21.2}}, // one odd reading
         {{21.0, 21.0, 25.0, 25.0}, {21.0, 25.0}},       // a change that lasts
         {{21.0, 21.1, 30.0}, {21.0, 30.0}},             // the newest, not yet known odd
+        {{30.0, 21.0, 21.1}, {21.1, 30.0}},             // the oldest, with one neighbour
         {{4}, {4, 4}}};
     for (const auto& [values, range] : ranges) {
-        std::deque<QPointF> points;
+        ShownRange shown;
         for (const double value : values)
-            points.emplace_back(static_cast<double>(points.size()), value);
-        EXPECT_EQ(shownRange(points), range) << values.size();
+            shown.add(value);
+        EXPECT_EQ(shown.range(), range) << values.size();
     }
 
     TrendChart chart;
@@ -101,6 +104,8 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
         };
     };
     const auto fill = [&] {
+        for (const double lasting : {60.0, 60.0})
+            chart.addPoints(std::array{TrendPoint{TrendLine::humidity, lasting}}, start + 8s);
         for (std::size_t point = 0; point < TrendChart::capacity; ++point)
             chart.addPoints(std::array{TrendPoint{TrendLine::humidity, 50.0}}, start + 10s);
         chart.addPoints(std::array{TrendPoint{TrendLine::humidity, 51.0}}, start + 12s);
@@ -120,7 +125,7 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
          "Dew point: latest 9.3 \u02DAC, minimum 9.3 \u02DAC, maximum 9.3 \u02DAC",
          {}},
         {[&] { chart.setLive(false); }, "Absolute humidity: no readings yet", 4},
-        {fill, "Humidity: latest 51 %RH, minimum 50 %RH, maximum 51 %RH", {}},
+        {fill, "Humidity: latest 51 %RH, minimum 50 %RH, maximum 60 %RH", {}},
     };
     for (const auto& [step, line, end] : steps) {
         step();
@@ -129,8 +134,103 @@ TEST(TrendChart, TracksEachLinesMinimumAndMaximumKeepsTheNewestPointsAndScalesTo
         EXPECT_EQ(last, end ? QTime::fromString(first).addSecs(*end).toString("HH:mm:ss") : "now")
             << line.toStdString();
     }
-    EXPECT_EQ(chart.pointCount(TrendLine::humidity), TrendChart::capacity)
-        << "the newest kept, the oldest gone";
+    EXPECT_LE(chart.pointCount(TrendLine::humidity), TrendChart::capacity) << "the oldest gone";
+    EXPECT_GE(chart.pointCount(TrendLine::humidity), TrendChart::capacity * 7 / 8) << "the newest kept";
+    EXPECT_EQ(chart.scale(TrendLine::humidity), std::pair(50.0, 51.0)) << "of the points kept";
+}
+
+// What a trend was given, to give it again to a new one.
+struct TrendSession {
+    std::vector<std::pair<std::vector<TrendPoint>, std::chrono::steady_clock::time_point>> points;
+    QSize size{300, 260};
+    QPalette palette;
+    bool live = true;
+
+    void add(TrendChart& chart, std::vector<TrendPoint> added, std::chrono::steady_clock::time_point at)
+    {
+        chart.addPoints(added, at);
+        points.emplace_back(std::move(added), at);
+        live = true;
+    }
+    // The picture a new trend draws of it all at once.
+    QImage drawnAfresh() const
+    {
+        TrendChart chart;
+        chart.resize(size);
+        chart.setPalette(palette);
+        for (const auto& [added, at] : points)
+            chart.addPoints(added, at);
+        chart.showNewPoints();
+        chart.setLive(live);
+        return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+TEST(TrendChart, WhatItShowsAfterEachChangeIsWhatItWouldDrawAfresh)
+{
+    TrendChart chart;
+    TrendSession session;
+    chart.resize(session.size);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    // Far from a whole second of the clock, so that both trends write the same start time.
+    const auto start = std::chrono::steady_clock::now() -
+                       std::chrono::milliseconds((QTime::currentTime().msec() + 500) % 1000) - 1h;
+    auto at = start;
+    const auto poll = [&](double celsius, double humidity) {
+        session.add(chart, {{TrendLine::temperature, celsius}, {TrendLine::dewPoint, celsius - 10}}, at);
+        session.add(chart, {{TrendLine::humidity, humidity}}, at + 20ms);
+        chart.showNewPoints();
+        at += 2s;
+    };
+    const auto polls = [&](int count) {
+        return [&, count] {
+            for (int at = 0; at < count; ++at) {
+                poll(21.0 + at % 3 * 0.1, 50.0 + at % 2);
+                QCoreApplication::processEvents();
+            }
+        };
+    };
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    // Each change, after the trend's picture of the earlier ones.
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"polls", polls(40)},
+        {"a poll soon after", [&] { at -= 1500ms, poll(21.1, 50.5); }},
+        {"more temperatures in the newest pixel column",
+         [&] {
+             for (const double celsius : {21.2, 21.0, 21.1}) {
+                 session.add(chart, {{TrendLine::temperature, celsius}}, at - 2s + 100ms);
+                 chart.showNewPoints();
+                 QCoreApplication::processEvents();
+             }
+         }},
+        {"a new highest temperature", [&] { poll(30.0, 50.0); }},
+        {"the highest temperature again", [&] { poll(30.0, 50.5); }},
+        {"a larger window",
+         [&] {
+             chart.resize(session.size = {340, 300});
+         }},
+        {"another palette", [&] { chart.setPalette(session.palette = dark); }},
+        {"no more readings", [&] { chart.setLive(session.live = false); }},
+        {"readings again", polls(3)},
+        {"the oldest humidities dropped",
+         [&] {
+             for (std::size_t more = 0; more < TrendChart::capacity; ++more)
+                 session.add(chart, {{TrendLine::humidity, 50.0 + static_cast<double>(more % 2)}}, at);
+             chart.showNewPoints();
+         }},
+    };
+    for (const auto& [change, step] : steps) {
+        step();
+        QImage shown;
+        // Painted in the window, as a screen shows it, with only what changed painted anew.
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            shown = chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+            return shown == session.drawnAfresh();
+        })) << change;
+    }
 }
 
 } // namespace

@@ -361,6 +361,61 @@ TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLostAndAReadi
     EXPECT_EQ(behind.paints, 0);
 }
 
+TEST_F(WindowTest, TheTrendIsDrawnOnceAPollWithItsSecondReadingAndAReadingOfOneKindWithTheAgeRefresh)
+{
+    PaintedText trend;
+    window.trendChart()->installEventFilter(&trend);
+    const auto temperature = [this](const char* text) {
+        return [this, text] { window.controller()->temperatureTxtFld.lock()->setStringValue(text); };
+    };
+    const auto humidity = [this] { window.controller()->moistureTxtFld.lock()->setStringValue("45.5 %RH"); };
+    // Each reading, the temperature the trend then shows (drawn and worded), whether it waits for the
+    // age refresh a second later to show it, and the trend's paints.
+    const std::tuple<std::function<void()>, QString, bool, int> steps[] = {
+        {temperature("21.5 \u02DAC"), "no readings yet", false, 0},
+        {humidity, "latest 21.5", false, 1},
+        {temperature("21.6 \u02DAC"), "latest 21.5", false, 0},
+        {temperature("21.7 \u02DAC"), "latest 21.7", false, 1},
+        {temperature("21.8 \u02DAC"), "latest 21.8", true, 1},
+    };
+    for (const auto& [reading, shown, refresh, paints] : steps) {
+        const int before = trend.paints;
+        reading();
+        const auto shows = [&, expected = "Temperature: " + shown] {
+            return window.trendChart()->accessibleDescription().startsWith(expected);
+        };
+        EXPECT_TRUE(refresh ? !shows() && QTest::qWaitFor(shows, 1500) : (QTest::qWait(40), shows()))
+            << shown.toStdString() << ": " << window.trendChart()->accessibleDescription().toStdString();
+        QTest::qWait(40);
+        EXPECT_EQ(trend.paints - before, paints) << shown.toStdString();
+    }
+}
+
+TEST_F(WindowTest, TheTrendsDescriptionIsSetOnlyWhenItsWordsChange)
+{
+    // Each setting is an event for a screen reader, the same words again included; the tool tip is
+    // set with the description.
+    int set = 0;
+    struct ToolTipChanges : QObject {
+        int* count;
+        explicit ToolTipChanges(int* count) : count(count) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            *count += event->type() == QEvent::ToolTipChange;
+            return false;
+        }
+    } changes(&set);
+    window.trendChart()->installEventFilter(&changes);
+    const std::tuple<const char*, const char*, int> polls[] = {
+        {"21.5 \u02DAC", "45.5 %RH", 1}, {"21.5 \u02DAC", "45.5 %RH", 0}, {"21.6 \u02DAC", "45.5 %RH", 1}};
+    for (const auto& [temperature, humidity, sets] : polls) {
+        set = 0;
+        window.controller()->temperatureTxtFld.lock()->setStringValue(temperature);
+        window.controller()->moistureTxtFld.lock()->setStringValue(humidity);
+        EXPECT_EQ(set, sets) << temperature;
+    }
+}
+
 TEST_F(WindowTest, BackendLinesGoToStandardErrorAndTheStatusLineTheLogPaneShowsStandardOutput)
 {
     window.scanButton()->click();
