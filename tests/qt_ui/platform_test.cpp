@@ -2,6 +2,7 @@
 // of an address, and a radio the system does not let the application use.
 #include "qt_ui/bluetooth_permission.h"
 #include "qt_ui/main_window.h"
+#include "simulated_radio/scheduler_run_loop.h"
 #include "simulated_radio/simulated_central_manager.h"
 #include "simulated_radio/virtual_clock.h"
 
@@ -22,11 +23,12 @@ namespace {
 struct Session {
     explicit Session(ble::CentralManagerFactory radio, std::shared_ptr<simradio::VirtualClock> radioClock =
                                                            std::make_shared<simradio::VirtualClock>())
-        : clock(std::move(radioClock)), window({std::move(radio), log, std::make_shared<ProgramWideValues>()})
+        : clock(std::move(radioClock)), window({std::move(radio), log, std::make_shared<ProgramWideValues>(),
+                                                std::make_shared<simradio::SchedulerRunLoop>(clock)})
     {
         window.show();
     }
-    // The radio's time runs on while the real timers (the poll) get their turn.
+    // The radio's time, and the poll's with it, runs on while Qt's events get their turn.
     bool shows(const std::string& text) const
     {
         const bool shown = QTest::qWaitFor(

@@ -97,7 +97,7 @@ protected:
     WindowOnRadioTimeTest() : WindowTest(Poll::onRadioClock) {}
 };
 
-TEST_F(WindowTest, ScanSelectReadLoseAndReconnectTheMeterByMouseAndKeyboard)
+TEST_F(WindowOnRadioTimeTest, ScanSelectReadLoseAndReconnectTheMeterByMouseAndKeyboard)
 {
     QTest::mouseClick(window.scanButton(), Qt::LeftButton);
     clock->advanceBy(simradio::Duration{1'000});
