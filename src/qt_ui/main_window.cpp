@@ -345,11 +345,10 @@ void MainWindow::showDiagnostic(std::string_view line)
 void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& text)
 {
     const auto now = Clock::now();
+    const bool wasFresh = ages_[index(kind)].hasReading() && !ages_[index(kind)].isStale();
     ages_[index(kind)].readingArrived(now);
-    // Every age is shown anew with each reading and then a second after the
-    // latest one: the refresh wakes the program together with the readings
-    // instead of in between them.
-    showReadingAges(now);
+    // The ages are refreshed a second after the latest reading: the refresh
+    // wakes the program together with the readings instead of in between them.
     ageTimer_.start();
     const bool temperature = kind == protocol::ReadingKind::temperature;
     const auto suffix = temperature ? protocol::temperatureSuffix : protocol::humiditySuffix;
@@ -370,12 +369,17 @@ void MainWindow::readingShown(protocol::ReadingKind kind, const std::string& tex
         points[count++] = {TrendLine::absoluteHumidity, oneDecimal(derived->absoluteHumidity).toDouble()};
     }
     trend_->addPoints(std::span(points).first(count), now);
-    // The trend is drawn once a poll, with its second reading (the two come
-    // some 20 ms apart, each in a frame of its own): a reading of the kind
-    // already waiting starts a new poll, and a meter that sends one kind only
-    // has its reading drawn with the age refresh a second later.
+    // The ages and the trend are shown once a poll, with its second reading
+    // (the two come some 20 ms apart, each in a frame of its own, and each
+    // change would be a paint): a reading of the kind already waiting starts
+    // a new poll, and a meter that sends one kind only has its reading shown
+    // with the age refresh a second later. A reading that ends a silence, or
+    // the first one, shows its age at once.
     const std::size_t other = 1 - index(kind);
-    if (std::exchange(trendWaits_[index(kind)], true) || trendWaits_[other])
+    const bool pollComplete = std::exchange(trendWaits_[index(kind)], true) || trendWaits_[other];
+    if (pollComplete || !wasFresh)
+        showReadingAges(now);
+    if (pollComplete)
         showTrend();
 }
 

@@ -244,7 +244,7 @@ TEST_F(WindowTest, AReadingAgesAndLooksStaleAfterThreeSilentPollPeriodsAndOnlyNu
               (std::vector<QPointF>{{0.2, 5}, {0.5, 1}, {0.7, 9}, {0.9, 4}, {1.1, 4}, {2, 3}}));
     window.controller()->moistureTxtFld.lock()->setStringValue("45.6 %RH");
     EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago")
-        << "a reading of either kind shows both ages";
+        << "a reading that ends a silence shows both ages at once";
 }
 
 TEST_F(WindowTest, DewPointAndAbsoluteHumidityComeFromNumbersInRangeGreyWithTheReadingsAndAllAreCopiedAsCsv)
@@ -361,7 +361,8 @@ TEST_F(WindowTest, ChangesFasterThanFramesAreHeldForTheNextFrameNotLostAndAReadi
     EXPECT_EQ(behind.paints, 0);
 }
 
-TEST_F(WindowTest, TheTrendIsDrawnOnceAPollWithItsSecondReadingAndAReadingOfOneKindWithTheAgeRefresh)
+TEST_F(WindowTest,
+       TheTrendAndTheAgesAreShownOnceAPollWithItsSecondReadingAndAReadingOfOneKindWithTheAgeRefresh)
 {
     PaintedText trend;
     window.trendChart()->installEventFilter(&trend);
@@ -389,6 +390,11 @@ TEST_F(WindowTest, TheTrendIsDrawnOnceAPollWithItsSecondReadingAndAReadingOfOneK
         QTest::qWait(40);
         EXPECT_EQ(trend.paints - before, paints) << shown.toStdString();
     }
+    // The ages too: the refresh showed the last one a second old.
+    temperature("21.9 \u02DAC")();
+    EXPECT_EQ(window.temperatureAge()->text(), "updated 1 s ago") << "shown with the poll's first reading";
+    humidity();
+    EXPECT_EQ(window.temperatureAge()->text(), "updated 0 s ago");
 }
 
 TEST_F(WindowTest, TheTrendsDescriptionIsSetOnlyWhenItsWordsChange)
