@@ -135,11 +135,10 @@ public:
                       Granted done) override
     {
         acquire(QStringLiteral("AcquireWrite"), service, characteristic,
-                [this, characteristic, done = std::move(done)](std::unique_ptr<Socket> socket) {
-                    const bool granted = socket != nullptr;
-                    if (granted)
+                [this, characteristic, done = std::move(done)](std::unique_ptr<Socket> socket, Grant grant) {
+                    if (socket)
                         writers_[characteristic] = std::move(socket);
-                    done(granted);
+                    done(grant);
                 });
     }
 
@@ -162,14 +161,13 @@ public:
     {
         acquire(QStringLiteral("AcquireNotify"), service, characteristic,
                 [this, characteristic, received = std::move(received), closed = std::move(closed),
-                 done = std::move(done)](std::unique_ptr<Socket> socket) mutable {
-                    const bool granted = socket != nullptr;
-                    if (granted) {
+                 done = std::move(done)](std::unique_ptr<Socket> socket, Grant grant) mutable {
+                    if (socket) {
                         socket->watch(*context_, [this, characteristic] { onReadable(characteristic); });
                         subscriptions_[characteristic] =
                             Subscription{std::move(socket), std::move(received), std::move(closed)};
                     }
-                    done(granted);
+                    done(grant);
                 });
     }
 
@@ -189,7 +187,7 @@ public:
 
 private:
     void acquire(const QString& method, const QBluetoothUuid& service, const QBluetoothUuid& characteristic,
-                 std::function<void(std::unique_ptr<Socket>)> done)
+                 std::function<void(std::unique_ptr<Socket>, Grant)> done)
     {
         auto objects = QDBusMessage::createMethodCall(bluezName, QStringLiteral("/"),
                                                       QStringLiteral("org.freedesktop.DBus.ObjectManager"),
@@ -199,12 +197,12 @@ private:
                      [this, method, service, characteristic,
                       done = std::move(done)](const QDBusMessage& reply) mutable {
                          if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-                             return done(nullptr);
+                             return done(nullptr, Grant::refused);
                          const auto located =
                              locate(qdbus_cast<ManagedObjectList>(reply.arguments().constFirst()), address_,
                                     adapterPath_, service, characteristic);
                          if (!located)
-                             return done(nullptr);
+                             return done(nullptr, Grant::refused);
                          devicePath_ = located->device;
                          auto acquisition = QDBusMessage::createMethodCall(bluezName, located->characteristic,
                                                                            characteristicInterface, method);
@@ -212,9 +210,23 @@ private:
                          acquisition.setArguments({QVariantMap()});
                          whenAnswered(
                              acquisition, *context_,
-                             [done = std::move(done)](const QDBusMessage& answer) { done(socketOf(answer)); },
+                             [done = std::move(done)](const QDBusMessage& answer) {
+                                 auto socket = socketOf(answer);
+                                 const Grant grant = socket               ? Grant::granted
+                                                     : unanswered(answer) ? Grant::unanswered
+                                                                          : Grant::refused;
+                                 done(std::move(socket), grant);
+                             },
                              static_cast<int>(answerWait_.count()));
                      });
+    }
+
+    // Our wait ran out (libdbus answers NoReply itself), not BlueZ's refusal.
+    static bool unanswered(const QDBusMessage& answer)
+    {
+        return answer.type() == QDBusMessage::ErrorMessage &&
+               (answer.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+                answer.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout"));
     }
 
     static std::unique_ptr<Socket> socketOf(const QDBusMessage& answer)

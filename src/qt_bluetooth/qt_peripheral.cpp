@@ -351,6 +351,19 @@ void QtPeripheral::notified(const std::shared_ptr<QtCharacteristic>& characteris
     });
 }
 
+void QtPeripheral::subscriptionUnanswered(const std::shared_ptr<QtCharacteristic>& characteristic)
+{
+    // As Qt reports a subscription the device did not accept.
+    deliverNotificationState(characteristic, serviceError(QLowEnergyService::DescriptorWriteError));
+    if (std::exchange(refusalAdvised_, true))
+        return;
+    const std::string line = "Bluetooth: " + name_.value_or(identifier_) +
+                             " did not confirm notifications of " + characteristic->uuid().uuidString() +
+                             " within " + secondsText(pace_.notice());
+    const std::string advice = advisor_ ? advisor_->waitAdvice() : std::string();
+    log(advice.empty() ? line : line + "; " + advice);
+}
+
 void QtPeripheral::channelClosed(const std::shared_ptr<QtService>& service,
                                  const std::shared_ptr<QtCharacteristic>& characteristic)
 {

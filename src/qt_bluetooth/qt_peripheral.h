@@ -86,6 +86,7 @@ private:
                         const QByteArray& value) override;
     void subscribed(const std::shared_ptr<QtCharacteristic>& characteristic) override;
     void notified(const std::shared_ptr<QtCharacteristic>& characteristic, const QByteArray& value) override;
+    void subscriptionUnanswered(const std::shared_ptr<QtCharacteristic>& characteristic) override;
     void channelClosed(const std::shared_ptr<QtService>& service,
                        const std::shared_ptr<QtCharacteristic>& characteristic) override;
 

@@ -14,7 +14,7 @@ bool StackChannels::subscribe(bool enabled, const std::shared_ptr<QtService>& se
         return false;
     const auto found = subscriptions_.find(characteristic.get());
     if (!enabled) {
-        if (found == subscriptions_.end() || found->second.grant != Grant::granted)
+        if (found == subscriptions_.end() || found->second.state != State::granted)
             return false;
         // Qt's StopNotify would close the channel under BlueZ's hands.
         channels_->release(characteristic->qtCharacteristic().uuid());
@@ -24,18 +24,21 @@ bool StackChannels::subscribe(bool enabled, const std::shared_ptr<QtService>& se
         return true;
     }
     if (found != subscriptions_.end()) {
-        switch (found->second.grant) {
-        case Grant::asking:
+        switch (found->second.state) {
+        case State::asking:
             ++found->second.waiting;
             return true;
-        case Grant::granted:
+        case State::granted:
             owner_.subscribed(characteristic);
             return true;
-        case Grant::refused:
+        case State::refused:
             return false;
+        case State::unanswered:
+            owner_.subscriptionUnanswered(characteristic);
+            return true;
         }
     }
-    subscriptions_[characteristic.get()] = Subscription{Grant::asking, 1};
+    subscriptions_[characteristic.get()] = Subscription{State::asking, 1};
     ++asking_;
     const std::weak_ptr<QtCharacteristic> weak = characteristic;
     channels_->acquireNotify(
@@ -48,30 +51,52 @@ bool StackChannels::subscribe(bool enabled, const std::shared_ptr<QtService>& se
             if (const auto closed = weak.lock())
                 onClosed(service, closed);
         },
-        [this, service, characteristic](bool granted) { onSubscription(granted, service, characteristic); });
+        [this, service, characteristic](GattChannels::Grant grant) {
+            onSubscription(grant, service, characteristic);
+        });
     return true;
 }
 
-void StackChannels::onSubscription(bool granted, const std::shared_ptr<QtService>& service,
+StackChannels::State StackChannels::stateOf(GattChannels::Grant grant)
+{
+    switch (grant) {
+    case GattChannels::Grant::granted:
+        return State::granted;
+    case GattChannels::Grant::refused:
+        return State::refused;
+    case GattChannels::Grant::unanswered:
+        break;
+    }
+    return State::unanswered;
+}
+
+void StackChannels::onSubscription(GattChannels::Grant grant, const std::shared_ptr<QtService>& service,
                                    const std::shared_ptr<QtCharacteristic>& characteristic)
 {
     --asking_;
     Subscription& subscription = subscriptions_[characteristic.get()];
-    subscription.grant = granted ? Grant::granted : Grant::refused;
-    characteristic->notifyThroughStack(granted);
-    qtWay_ = qtWay_ || !granted;
+    subscription.state = stateOf(grant);
+    characteristic->notifyThroughStack(grant == GattChannels::Grant::granted);
+    qtWay_ = qtWay_ || grant == GattChannels::Grant::refused;
     for (; subscription.waiting > 0; --subscription.waiting)
-        if (granted)
+        switch (grant) {
+        case GattChannels::Grant::granted:
             owner_.subscribed(characteristic);
-        else
+            break;
+        case GattChannels::Grant::refused:
             owner_.subscribeThroughQt(service, characteristic);
+            break;
+        case GattChannels::Grant::unanswered:
+            owner_.subscriptionUnanswered(characteristic);
+            break;
+        }
     releaseHeld();
 }
 
 void StackChannels::onClosed(const std::shared_ptr<QtService>& service,
                              const std::shared_ptr<QtCharacteristic>& characteristic)
 {
-    subscriptions_[characteristic.get()] = Subscription{Grant::refused, 0};
+    subscriptions_[characteristic.get()] = Subscription{State::refused, 0};
     characteristic->notifyThroughStack(false);
     qtWay_ = true;
     owner_.channelClosed(service, characteristic);
@@ -87,33 +112,34 @@ void StackChannels::write(const std::shared_ptr<QtService>& service,
     const auto properties = characteristic->qtCharacteristic().properties();
     const auto [found, added] = writeChannels_.try_emplace(
         characteristic.get(), channels_ && !qtWay_ && (properties & QLowEnergyCharacteristic::WriteNoResponse)
-                                  ? Grant::asking
-                                  : Grant::refused);
-    Grant& grant = found->second;
-    if (grant == Grant::granted && qtWay_) {
+                                  ? State::asking
+                                  : State::refused);
+    State& grant = found->second;
+    if (grant == State::granted && qtWay_) {
         channels_->release(characteristic->qtCharacteristic().uuid());
-        grant = Grant::refused;
+        grant = State::refused;
     }
-    if (added && grant == Grant::asking) {
+    if (added && grant == State::asking) {
         ++asking_;
         held_.push_back({service, characteristic, value});
         channels_->acquireWrite(
             service->qtService().serviceUuid(), characteristic->qtCharacteristic().uuid(),
-            [this, characteristic](bool granted) { onWriteChannel(granted, *characteristic); });
+            [this, characteristic](GattChannels::Grant grant) { onWriteChannel(grant, *characteristic); });
         return;
     }
-    if (grant == Grant::granted) {
+    if (grant == State::granted) {
         if (channels_->write(characteristic->qtCharacteristic().uuid(), value))
             return;
-        grant = Grant::refused;
+        grant = State::refused;
     }
     owner_.writeThroughQt(service, characteristic, value);
 }
 
-void StackChannels::onWriteChannel(bool granted, const QtCharacteristic& characteristic)
+void StackChannels::onWriteChannel(GattChannels::Grant grant, const QtCharacteristic& characteristic)
 {
     --asking_;
-    writeChannels_[&characteristic] = granted ? Grant::granted : Grant::refused;
+    // A write channel is answered at once, or never had.
+    writeChannels_[&characteristic] = grant == GattChannels::Grant::granted ? State::granted : State::refused;
     releaseHeld();
 }
 

@@ -27,6 +27,9 @@ public:
     virtual void subscribed(const std::shared_ptr<QtCharacteristic>& characteristic) = 0;
     virtual void notified(const std::shared_ptr<QtCharacteristic>& characteristic,
                           const QByteArray& value) = 0;
+    // The stack left the subscription unanswered and keeps the characteristic
+    // from Qt's way too: it has failed.
+    virtual void subscriptionUnanswered(const std::shared_ptr<QtCharacteristic>& characteristic) = 0;
     // The stack closed the channel on a live link: notifications go Qt's way again.
     virtual void channelClosed(const std::shared_ptr<QtService>& service,
                                const std::shared_ptr<QtCharacteristic>& characteristic) = 0;
@@ -51,9 +54,9 @@ public:
     void reset();
 
 private:
-    enum class Grant { asking, granted, refused };
+    enum class State { asking, granted, refused, unanswered };
     struct Subscription {
-        Grant grant = Grant::asking;
+        State state = State::asking;
         // Requests answered once the stack has.
         int waiting = 0;
     };
@@ -63,9 +66,10 @@ private:
         QByteArray value;
     };
 
-    void onSubscription(bool granted, const std::shared_ptr<QtService>& service,
+    static State stateOf(GattChannels::Grant grant);
+    void onSubscription(GattChannels::Grant grant, const std::shared_ptr<QtService>& service,
                         const std::shared_ptr<QtCharacteristic>& characteristic);
-    void onWriteChannel(bool granted, const QtCharacteristic& characteristic);
+    void onWriteChannel(GattChannels::Grant grant, const QtCharacteristic& characteristic);
     void onClosed(const std::shared_ptr<QtService>& service,
                   const std::shared_ptr<QtCharacteristic>& characteristic);
     void releaseHeld();
@@ -73,7 +77,7 @@ private:
     ChannelOwner& owner_;
     std::unique_ptr<GattChannels> channels_;
     std::map<const QtCharacteristic*, Subscription> subscriptions_;
-    std::map<const QtCharacteristic*, Grant> writeChannels_;
+    std::map<const QtCharacteristic*, State> writeChannels_;
     std::deque<HeldWrite> held_;
     int asking_ = 0;
     // A subscription went Qt's way: so do the writes, which Qt sends after

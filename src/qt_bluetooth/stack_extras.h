@@ -70,8 +70,12 @@ public:
 // the event loop, and none after release.
 class GattChannels {
 public:
-    // granted false: the stack refused, or the channel could not be had.
-    using Granted = std::function<void(bool granted)>;
+    // unanswered: the stack took the request and gave no answer in time.
+    // BlueZ 5.66 leaves AcquireNotify so when the device refuses the
+    // subscription, and then refuses the characteristic's StartNotify too
+    // ("Notify acquired") while the link lasts: Qt's way is closed as well.
+    enum class Grant { granted, refused, unanswered };
+    using Granted = std::function<void(Grant)>;
 
     virtual ~GattChannels() = default;
     virtual void acquireWrite(const QBluetoothUuid& service, const QBluetoothUuid& characteristic,

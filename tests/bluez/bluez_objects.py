@@ -52,8 +52,9 @@ DEVICES = {
     "refusing-requests-meter": {"refuses_requests": True},  # every read and notification request
     # Refused: bonding failed (a meter that asks for pairing), or the bus's policy forbids this user BlueZ.
     "pairing-meter": {"refusal": (BLUEZ + "Error.AuthenticationFailed", "Authentication Failed")},
-    # Its FF02 subscription needs encryption: BlueZ holds it while pairing, which fails.
-    "gatt-pairing-meter": {"pairing_ms": 1700},  # a poll comes meanwhile
+    # Its FF02 subscription needs encryption: BlueZ holds it while pairing, which fails. On a BlueZ without
+    # AcquireNotify, so that Qt's StartNotify is what waits.
+    "gatt-pairing-meter": {"pairing_ms": 1700, "acquiring": False},  # a poll comes meanwhile
     # Paired by BlueZ, but the meter lost the keys: its 2A29 asks for encryption that BlueZ cannot raise.
     "gatt-paired-meter": {"address": "C4:7C:8D:6A:11:06", "names": ["TH-Meter 6"], "paired": True, "unpaired_read": True},
     "forbidden-meter": {"address": "C4:7C:8D:6A:11:05", "names": ["TH-Meter 5"], "refusal": (
@@ -217,7 +218,8 @@ class Obj(dbus.service.Object):
         if self.props.get("Notifying") or self.others_notified:  # a notify session is on: this client's or another's
             raise error("InProgress", "In Progress")
         refused = self.device.kind.get("refuses_requests") or ("pairing_ms" in self.device.kind and self.uuid == 0xFF02)
-        if refused:  # the device refused the subscription: register_notify_io_cb() drops it, and 5.66 never answers
+        if refused:  # the device refused the subscription: register_notify_io_cb() drops it, and 5.66 never answers;
+            self.sockets["NotifyAcquired"] = None  # its notify_io stays, so that StartNotify says "Notify acquired"
             return
         self.sockets["NotifyAcquired"] = None  # answered once the meter confirmed its 0x2902 written
         GLib.timeout_add(CCC_WRITE_MS, self.notify_acquired, reply, failed)

@@ -108,13 +108,20 @@ WORLDS = {
         ("log", r'Error changing notification state:Optional\(".*0x2902.*"\)', 2), ("polled",),
         ("absent", "StartNotify", "notifications were asked of BlueZ without a descriptor"),
         ("absent", "Subscribed.", "a subscription was reported"), "quit"]),
-    # Refused reads and notification requests reach the controller as errors, each its own.
+    # Refused reads and notification requests reach the controller as errors, each its own. BlueZ leaves the
+    # AcquireNotify of a refused subscription unanswered and its StartNotify refused: the failure is the backend's
+    # to report, with what the user may do.
     "meter_refuses_requests": ("on", ["refusing-requests-meter"], CONNECT_TO_METER + [
+        ("log", {"bluez": r"Bluetooth: TH-Meter did not confirm notifications of FF02 within 1\.5 s; if BlueZ is pairing "
+                          r"the meter, accept the system's pairing request, or pair it: bluetoothctl pair " + ADDRESS,
+                 "plain": r'Error changing notification state:Optional\("DescriptorWriteError"\)'}),
         ("log", r'Error changing notification state:Optional\("DescriptorWriteError"\)', 2),
         ("log", "didUpdateValueFor characteristic UUID: 2A29"),
         ("check", lambda s: s.output[s.output.index("didUpdateValueFor characteristic UUID: 2A29") + 1]
          == "data update value nil", "a refused read came with a value"),
-        ("absent", "Subscribed.", "a refused subscription was reported as made"), "quit"]),
+        ("absent", "Subscribed.", "a refused subscription was reported as made"), "quit",
+        ("check", lambda s: s.stack == "plain" or "StartNotify FF02" not in s.fake.events,
+         "Qt's StartNotify was sent where BlueZ refuses it")]),
     # Refusals the user can act on end in a status line that says what to do.
     "connection_needs_rights": ("on", ["pairing-meter", "forbidden-meter"], CONNECT_TO_METER + [
         ("status", r"Could not connect to %s: Authentication Failed; the meter asks for pairing: bluetoothctl pair %s\. .*"
